@@ -1,0 +1,93 @@
+// Double-exponential (tanh-sinh) quadrature of a real function over a finite
+// interval [a, b] (Takahasi & Mori, 1974):
+//
+//     ∫_a^b f(t) dt = c ∫_{-1}^{1} g(x) dx,  g(x) = f(x c + d),
+//     c = (b - a)/2, d = (a + b)/2,
+//
+// with x = tanh((π/2) sinh τ) and the trapezoidal rule in τ on [-3, 3]. The
+// step is halved level by level from h = 1 to h = 2^-6, each level adding
+// only the new odd nodes to half the previous sum, so no node is evaluated
+// twice (at most 385 evaluations of f).
+//
+// Accuracy: the level-to-level difference δ serves as the error estimate, δ²
+// once the differences shrink quadratically (ln δ / ln δ_prev in (1.9, 2.1));
+// the routine stops when that estimate falls below target/4 per unit of
+// half-width. For smooth integrands the result is then typically within
+// target of the integral; the truncation at |τ| = 3 and the rounding of the
+// successive halvings limit the reachable relative accuracy to about 1e-14
+// (f ≡ 1 on [0, 1] gives 1 - 3.3e-14 after all seven levels).
+// Non-finite values of f count as 0, so endpoint singularities contribute
+// nothing (the nodes stop short of the endpoints).
+#pragma once
+
+#include <cmath>
+#include <span>
+#include <utility>
+
+#include "kernels/tanh_sinh_table.hpp"
+
+namespace caldrith::double_exponential {
+
+// The integral and the number of integrand evaluations it took.
+struct Integral {
+    double value;
+    int evaluations;
+};
+
+template <class F>
+Integral integrate_counted(F&& f, double a, double b, double target) {
+    constexpr double PI = 3.141592653589793;
+    constexpr double LARGEST_DOUBLE = 1.7976931348623157e308;
+    constexpr int UNTESTED_EVALUATIONS = 13;  // levels 0 and 1 are too coarse to judge convergence
+
+    const double c = (b - a) * 0.5;
+    const double d = (a + b) * 0.5;
+    // Singular or undefined points contribute nothing.
+    auto g = [&](double x) {
+        const double value = f(x * c + d);
+        return std::isfinite(value) ? value : 0.0;
+    };
+    const double epsilon = (target * 0.25) / c;
+
+    double estimate = g(0.0) * PI;
+    int evaluations = 1;
+    double previous_difference = LARGEST_DOUBLE;
+
+    for (const std::span<const detail::TanhSinhNode> level : detail::TANH_SINH_LEVELS) {
+        double sum = 0.0;
+        for (const detail::TanhSinhNode& node : level) {
+            const double right = g(node.abscissa);
+            const double left = g(-node.abscissa);
+            sum = sum + (left + right) * node.weight;
+        }
+        evaluations = evaluations + 2 * static_cast<int>(level.size());
+
+        // Half the previous sum plus the new nodes is the sum at the halved step.
+        const double change = estimate * 0.5 - sum;
+        const double difference = std::fabs(change);
+        estimate = estimate * 0.5 + sum;
+
+        if (evaluations <= UNTESTED_EVALUATIONS) {
+            previous_difference = difference;
+            continue;
+        }
+        if (change == 0.0) {
+            break;
+        }
+        const double ratio = std::log(difference) / std::log(previous_difference);
+        const double error = (ratio > 1.9 && ratio < 2.1) ? difference * difference : difference;
+        if (error < epsilon) {
+            break;
+        }
+        previous_difference = difference;
+    }
+    return {c * estimate, evaluations};
+}
+
+// ∫_a^b f(t) dt, aiming at the absolute error `target`.
+template <class F>
+double integrate(F&& f, double a, double b, double target) {
+    return integrate_counted(std::forward<F>(f), a, b, target).value;
+}
+
+}  // namespace caldrith::double_exponential

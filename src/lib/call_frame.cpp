@@ -1,0 +1,26 @@
+#include "lib/call_frame.hpp"
+
+#include <cstdio>
+#include <cstdlib>
+#include <exception>
+
+namespace caldrith::detail {
+
+void raise_current_fault() noexcept {
+    try {
+        try {
+            throw;
+        } catch (const Fault& fault) {
+            raise_internal_fault(fault.message());
+        } catch (const std::bad_alloc&) {
+            PyErr_NoMemory();
+        } catch (...) {
+            raise_internal_fault("internal fault without a message");
+        }
+    } catch (...) {
+        std::fputs("uncaught panic at ffi boundary\n", stderr);
+        std::abort();
+    }
+}
+
+}  // namespace caldrith::detail

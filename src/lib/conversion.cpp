@@ -1,0 +1,99 @@
+#include "lib/conversion.hpp"
+
+#include <cstdint>
+#include <new>
+
+#include "common/fault.hpp"
+#include "lib/cached_objects.hpp"
+
+namespace caldrith {
+namespace {
+
+// A length of 2^60 doubles or more would exceed the largest signed size in
+// bytes: no array can hold it.
+constexpr Py_ssize_t CAPACITY_LIMIT = Py_ssize_t{1} << 60;
+
+// Reserves room for the reported number of items, as a hint only: a length
+// that cannot be had, or room that cannot be allocated, leaves the array to
+// grow as the items arrive.
+void reserve_reported_length(PyObject* object, std::vector<double>& values) {
+    const Py_ssize_t length = PyObject_Size(object);
+    if (length < 0) {
+        (void)fetch_error();
+        return;
+    }
+    if (length >= CAPACITY_LIMIT) {
+        raise_fault("capacity overflow");
+    }
+    try {
+        values.reserve(static_cast<std::size_t>(length));
+    } catch (const std::bad_alloc&) {
+    }
+}
+
+template <class Kind>
+PyResult<typename Kind::type> with_parameter_note(PyResult<typename Kind::type> converted,
+                                                  const char* parameter) {
+    if (!converted) {
+        return Unexpected{argument_extraction_error(std::move(converted).error(), parameter)};
+    }
+    return converted;
+}
+
+}  // namespace
+
+PyResult<double> extract_double(PyObject* object) {
+    if (PyFloat_CheckExact(object)) {
+        return PyFloat_AS_DOUBLE(object);
+    }
+    const double value = PyFloat_AsDouble(object);
+    if (value == -1.0 && PyErr_Occurred() != nullptr) {
+        return Unexpected{fetch_error()};
+    }
+    return value;
+}
+
+PyResult<std::vector<double>> extract_sequence(PyObject* object) {
+    if (PyUnicode_Check(object)) {
+        return Unexpected{PythonError::lazy(PyExc_TypeError, "Can't extract `str` to `Vec`")};
+    }
+    if (!PySequence_Check(object)) {
+        auto sequence_type = abstract_sequence_type();
+        if (!sequence_type) {
+            return Unexpected{std::move(sequence_type).error()};
+        }
+        return Unexpected{PythonError::type_mismatch(object, *sequence_type)};
+    }
+    std::vector<double> values;
+    reserve_reported_length(object, values);
+    OwnedRef iterator = OwnedRef::steal(PyObject_GetIter(object));
+    if (!iterator) {
+        return Unexpected{fetch_error()};
+    }
+    for (;;) {
+        PyObject* raw_item = nullptr;
+        const int status = PyIter_NextItem(iterator.get(), &raw_item);
+        if (status == 0) {
+            return values;
+        }
+        if (status < 0) {
+            return Unexpected{fetch_error()};
+        }
+        OwnedRef item = OwnedRef::steal(raw_item);
+        auto value = extract_double(item.get());
+        if (!value) {
+            return Unexpected{std::move(value).error()};
+        }
+        values.push_back(*value);
+    }
+}
+
+PyResult<double> FloatParameter::convert(PyObject* object, const char* parameter) {
+    return with_parameter_note<FloatParameter>(extract_double(object), parameter);
+}
+
+PyResult<std::vector<double>> SequenceParameter::convert(PyObject* object, const char* parameter) {
+    return with_parameter_note<SequenceParameter>(extract_sequence(object), parameter);
+}
+
+}  // namespace caldrith

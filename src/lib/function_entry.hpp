@@ -1,0 +1,74 @@
+// The C entry of a module function, generated from its description, the
+// kinds of its parameters and the model that computes its result:
+//
+//   bind the arguments -> convert each parameter in declaration order
+//   (the first failure ends the call) -> call the model -> build the result
+//   (a model error is raised as RuntimeError with the model's own text).
+#pragma once
+
+#include <array>
+#include <optional>
+#include <tuple>
+#include <utility>
+
+#include "lib/binding.hpp"
+#include "lib/call_frame.hpp"
+#include "lib/conversion.hpp"
+#include "lib/results.hpp"
+
+namespace caldrith {
+
+namespace detail {
+
+template <class T>
+PyResult<OwnedRef> model_result(T&& value) {
+    return to_python(std::forward<T>(value));
+}
+
+template <class T>
+PyResult<OwnedRef> model_result(Outcome<T>&& outcome) {
+    if (!outcome) {
+        return Unexpected{PythonError::lazy(PyExc_RuntimeError, outcome.error())};
+    }
+    return to_python(*outcome);
+}
+
+template <class... Kinds, std::size_t... I>
+std::optional<PythonError> convert_arguments(const FunctionDescription& description,
+                                             const std::array<PyObject*, sizeof...(Kinds)>& slots,
+                                             std::tuple<typename Kinds::type...>& values,
+                                             std::index_sequence<I...>) {
+    std::optional<PythonError> failure;
+    auto convert = [&]<class Kind, std::size_t Index>() {
+        auto converted = Kind::convert(slots[Index], description.parameters[Index]);
+        if (!converted) {
+            failure.emplace(std::move(converted).error());
+            return false;
+        }
+        std::get<Index>(values) = std::move(*converted);
+        return true;
+    };
+    (convert.template operator()<Kinds, I>() && ...);
+    return failure;
+}
+
+}  // namespace detail
+
+template <const FunctionDescription& Description, auto Model, class... Kinds>
+PyObject* function_entry(PyObject* /*self*/, PyObject* const* args, Py_ssize_t nargs,
+                         PyObject* kwnames) {
+    return call_frame([&]() -> PyResult<OwnedRef> {
+        std::array<PyObject*, sizeof...(Kinds)> slots{};
+        if (auto bound = extract_arguments_fastcall(Description, args, nargs, kwnames, slots); !bound) {
+            return Unexpected{std::move(bound).error()};
+        }
+        std::tuple<typename Kinds::type...> values;
+        if (auto failure = detail::convert_arguments<Kinds...>(
+                Description, slots, values, std::index_sequence_for<Kinds...>{})) {
+            return Unexpected{std::move(*failure)};
+        }
+        return detail::model_result(std::apply(Model, std::move(values)));
+    });
+}
+
+}  // namespace caldrith

@@ -1,0 +1,70 @@
+// Magnification of a star with a radial brightness profile I(t): a kernel
+// integrated over the stellar radius t (0 at the centre, 1 at the limb),
+// weighted by the profile and divided by the profile's total flux
+// N = ∫₀¹ I(t) 2πt dt.
+//
+// Through the thin-ring kernel A(l, t) (the mean magnification of the ring of
+// radius t):
+//
+//   μ(l) = (1/N) ∫₀¹ I(t) · 2πt · A(l, t) dt.
+//
+// For a lens inside the star (0 < l < 1) the ring through the lens makes A
+// logarithmically singular at t = l, so the integral is split there: the
+// double-exponential rule handles an endpoint singularity best.
+#pragma once
+
+#include <limits>
+#include <span>
+#include <vector>
+
+#include "common/constants.hpp"
+#include "kernels/double_exponential.hpp"
+#include "models/heyrovsky.hpp"
+
+namespace caldrith {
+
+// The linear limb-darkening law with coefficient 0.6, 1 at the centre:
+// I(t) = 1 − 0.6 (1 − √(1 − t²)).
+double limb_darkening_profile(double t);
+
+// ∫₀¹ I(t) 2πt dt for that law, as the quadrature computes it (0.8π to 14
+// digits); the normalisation of both limb-darkened functions.
+inline constexpr double LIMB_DARKENING_NORM = 2.5132741228717936;
+
+// The target absolute error of every integral over the star.
+inline constexpr double INTEGRATION_TARGET = 1e-16;
+
+// The profile-weighted thin-ring magnification for each position of `l`
+// (stellar radii), divided by `norm`. A thin-ring error makes its integrand
+// value NaN, which the quadrature counts as 0.
+template <class Profile>
+std::vector<double> _integrated_heyrovsky_magnification(std::span<const double> l, const Profile& profile,
+                                                        double re, double rstar, double norm) {
+    std::vector<double> result;
+    result.reserve(l.size());
+    for (const double position : l) {
+        auto integrand = [&](double t) {
+            const Outcome<double> ring = heyrovsky_magnification(position, t, re, rstar);
+            const double magnification = ring ? *ring : std::numeric_limits<double>::quiet_NaN();
+            return profile(t) * ((TWO_PI * t) * magnification);
+        };
+        double flux;
+        if (position > 0.0 && position < 1.0) {
+            flux = double_exponential::integrate(integrand, 0.0, position, INTEGRATION_TARGET) +
+                   double_exponential::integrate(integrand, position, 1.0, INTEGRATION_TARGET);
+        } else {
+            flux = double_exponential::integrate(integrand, 0.0, 1.0, INTEGRATION_TARGET);
+        }
+        result.push_back(flux / norm);
+    }
+    return result;
+}
+
+// The limb-darkened magnification through the uniform-disk kernel, for each
+// position of `l` (stellar radii).
+std::vector<double> integrated_witt_mao_magnification(std::span<const double> l, double re, double rstar);
+
+// The limb-darkened magnification through the thin-ring kernel.
+std::vector<double> integrated_heyrovsky_magnification(std::span<const double> l, double re, double rstar);
+
+}  // namespace caldrith

@@ -1,0 +1,27 @@
+// Magnification of a uniform disk by a point lens (Witt & Mao 1994, ApJ 430,
+// 505), in closed form with complete elliptic integrals.
+#pragma once
+
+#include <span>
+#include <vector>
+
+namespace caldrith {
+
+// The magnification of a uniform star of radius `rho` whose centre lies `u`
+// from the lens, both in Einstein radii. Never fails: an elliptic-integral
+// error gives NaN.
+double witt_mao_magnification_scaled(double u, double rho);
+
+// One star (Einstein radius `re`, stellar radius `rstar`, in one unit) at
+// each position of `l` (in stellar radii), in the order of `l`. Evaluated on
+// the worker pool.
+std::vector<double> witt_mao_magnification(std::span<const double> l, double re, double rstar);
+
+// witt_mao_magnification for every pair (re[i], rstar[j]), Einstein radius
+// outer: the result at i × len(rstar) + j belongs to that pair. Pairs and
+// positions both evaluated on the worker pool.
+std::vector<std::vector<double>> multi_witt_mao_magnification(std::span<const double> l,
+                                                              std::span<const double> re,
+                                                              std::span<const double> rstar);
+
+}  // namespace caldrith

@@ -1,0 +1,74 @@
+// parallel_map: the order-preserving element map on a worker pool,
+//   result[i] = f(input[i]) for every i of the input,
+// exactly as many results as inputs, in input order, whatever threads
+// evaluated them. The range [0, n) starts as one chunk with the pool's thread
+// count as split budget; chunks are halved at len / 2 while the budget allows
+// (split_budget.hpp), and a chunk that is not split is evaluated in index order
+// on the thread that holds it, each result written to its own slot of the
+// result array, which is allocated once at full length. A map of one item runs
+// on the calling thread; a map of two or more from outside the pool runs on the
+// workers while the caller sleeps; a map started on a worker (a nested map)
+// splits there. A fault thrown by f reaches the caller once every chunk has
+// finished; with several, the one of the lowest-indexed faulting element wins.
+#pragma once
+
+#include <cstddef>
+#include <functional>
+#include <span>
+#include <type_traits>
+#include <vector>
+
+#include "pool/global_pool.hpp"
+#include "pool/split_budget.hpp"
+#include "pool/thread_pool.hpp"
+
+namespace caldrith {
+namespace detail {
+
+template <class T, class R, class F>
+class ElementMap {
+public:
+    ElementMap(ThreadPool& pool, std::span<const T> input, R* results, F& f)
+        : pool_(pool), input_(input), results_(results), f_(f) {}
+
+    void run(std::size_t begin, std::size_t end, std::size_t budget, bool stolen) {
+        const std::size_t length = end - begin;
+        if (const auto halves_budget = split_budget(length, budget, stolen, pool_.thread_count())) {
+            const std::size_t middle = begin + length / 2;
+            pool_.join([&](bool first_stolen) { run(begin, middle, *halves_budget, first_stolen); },
+                       [&](bool second_stolen) { run(middle, end, *halves_budget, second_stolen); });
+            return;
+        }
+        for (std::size_t i = begin; i < end; ++i) {
+            results_[i] = std::invoke(f_, input_[i]);
+        }
+    }
+
+private:
+    ThreadPool& pool_;
+    std::span<const T> input_;
+    R* results_;
+    F& f_;
+};
+
+}  // namespace detail
+
+template <class T, class F>
+auto parallel_map(ThreadPool& pool, std::span<const T> input, F&& f)
+    -> std::vector<std::invoke_result_t<F&, const T&>> {
+    using R = std::invoke_result_t<F&, const T&>;
+    static_assert(std::is_default_constructible_v<R>, "results are written into a preallocated array");
+    static_assert(!std::is_same_v<R, bool>, "std::vector<bool> packs neighbouring results into one word");
+    std::vector<R> results(input.size());
+    detail::ElementMap<T, R, std::remove_reference_t<F>> map(pool, input, results.data(), f);
+    map.run(0, input.size(), pool.thread_count(), false);
+    return results;
+}
+
+// The map on the process-wide pool, which the first call of the process builds.
+template <class T, class F>
+auto parallel_map(std::span<const T> input, F&& f) -> std::vector<std::invoke_result_t<F&, const T&>> {
+    return parallel_map(global_pool(), input, std::forward<F>(f));
+}
+
+}  // namespace caldrith

@@ -1,0 +1,59 @@
+#include "pool/sleep.hpp"
+
+#include <algorithm>
+
+namespace caldrith::detail {
+
+// Room for every worker up front: going to sleep never allocates.
+Sleep::Sleep(std::size_t thread_count) { sleepers_.reserve(thread_count); }
+
+std::uint64_t Sleep::work_epoch() const noexcept { return work_epoch_.load(); }
+
+void Sleep::announce_work() {
+    work_epoch_.fetch_add(1);
+    if (sleeper_count_.load() == 0) {
+        return;
+    }
+    const std::lock_guard lock(mutex_);
+    if (!sleepers_.empty()) {
+        wake_locked(*sleepers_.back());
+    }
+}
+
+void Sleep::sleep(SleepSlot& slot, std::uint64_t epoch_seen, const std::atomic<bool>& done) {
+    std::unique_lock lock(mutex_);
+    sleeper_count_.fetch_add(1);
+    if (work_epoch_.load() != epoch_seen || done.load()) {
+        sleeper_count_.fetch_sub(1);
+        return;
+    }
+    slot.asleep = true;
+    sleepers_.push_back(&slot);
+    slot.wake.wait(lock, [&slot] { return !slot.asleep; });
+}
+
+void Sleep::wake(SleepSlot& slot) {
+    if (sleeper_count_.load() == 0) {
+        return;
+    }
+    const std::lock_guard lock(mutex_);
+    if (slot.asleep) {
+        wake_locked(slot);
+    }
+}
+
+void Sleep::wake_all() {
+    const std::lock_guard lock(mutex_);
+    while (!sleepers_.empty()) {
+        wake_locked(*sleepers_.back());
+    }
+}
+
+void Sleep::wake_locked(SleepSlot& slot) {
+    sleepers_.erase(std::find(sleepers_.begin(), sleepers_.end(), &slot));
+    slot.asleep = false;
+    sleeper_count_.fetch_sub(1);
+    slot.wake.notify_one();
+}
+
+}  // namespace caldrith::detail

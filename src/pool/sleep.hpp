@@ -1,0 +1,55 @@
+// Where idle workers of a pool sleep, and how new work and finished stolen
+// jobs wake them.
+//
+// No wake-up is lost: before its last search for work a worker reads the work
+// epoch; to sleep it takes the mutex, counts itself as a sleeper and checks
+// the epoch and its own stop condition once more. Whoever queues work first
+// advances the epoch and then, if anyone counts as a sleeper, wakes one under
+// the mutex; whoever sets a stop condition first sets it and then wakes that
+// worker. Both sides use sequentially consistent operations, so either the
+// sleeper sees the change or the other side sees the sleeper.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <mutex>
+#include <vector>
+
+namespace caldrith::detail {
+
+// A worker's place to sleep; `asleep` is guarded by the mutex of its Sleep.
+struct SleepSlot {
+    std::condition_variable wake;
+    bool asleep = false;
+};
+
+class Sleep {
+public:
+    explicit Sleep(std::size_t thread_count);
+
+    std::uint64_t work_epoch() const noexcept;
+
+    // Called after work was queued: advances the epoch and wakes one sleeper.
+    void announce_work();
+
+    // Sleeps in `slot` until woken, unless work was announced since
+    // `epoch_seen` was read or `done` is already set.
+    void sleep(SleepSlot& slot, std::uint64_t epoch_seen, const std::atomic<bool>& done);
+
+    // Wakes the worker of `slot` if it sleeps (its stop condition was set).
+    void wake(SleepSlot& slot);
+
+    void wake_all();
+
+private:
+    void wake_locked(SleepSlot& slot);
+
+    std::mutex mutex_;
+    std::vector<SleepSlot*> sleepers_;  // guarded by mutex_
+    std::atomic<std::size_t> sleeper_count_{0};
+    std::atomic<std::uint64_t> work_epoch_{0};
+};
+
+}  // namespace caldrith::detail

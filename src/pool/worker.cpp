@@ -1,0 +1,106 @@
+#include "pool/worker.hpp"
+
+#include <thread>
+
+#include "pool/pool_abort.hpp"
+
+namespace caldrith::detail {
+namespace {
+
+thread_local Worker* current_worker = nullptr;
+
+std::uint64_t next_xorshift(std::uint64_t& state) {
+    state ^= state << 13;
+    state ^= state >> 7;
+    state ^= state << 17;
+    return state;
+}
+
+}  // namespace
+
+Registry::Registry(std::size_t thread_count) : sleep(thread_count) {
+    workers.reserve(thread_count);
+    for (std::size_t index = 0; index < thread_count; ++index) {
+        workers.push_back(std::make_unique<Worker>(*this, index));
+    }
+}
+
+Worker::Worker(Registry& registry, std::size_t index)
+    : registry_(registry), index_(index), victim_state_(index + 1) {}
+
+Worker* Worker::current() noexcept { return current_worker; }
+
+void Worker::main_loop() noexcept {
+    current_worker = this;
+    run_until(registry_.stopping);
+    current_worker = nullptr;
+}
+
+void Worker::push(Job& job) noexcept try {
+    own_.push_back(job);
+    registry_.sleep.announce_work();
+} catch (...) {
+    abort_pool();
+}
+
+bool Worker::take_back(const Job& job) noexcept try {
+    return own_.pop_back_if(job);
+} catch (...) {
+    abort_pool();
+}
+
+void Worker::run_until(const std::atomic<bool>& done) noexcept try {
+    unsigned idle_rounds = 0;
+    std::uint64_t epoch_seen = 0;
+    while (!done.load(std::memory_order_acquire)) {
+        if (idle_rounds == IDLE_ROUNDS) {
+            epoch_seen = registry_.sleep.work_epoch();
+        }
+        if (Job* job = find_work()) {
+            job->execute();
+            idle_rounds = 0;
+        } else if (idle_rounds < IDLE_ROUNDS) {
+            ++idle_rounds;
+            std::this_thread::yield();
+        } else {
+            registry_.sleep.sleep(slot_, epoch_seen, done);
+            idle_rounds = 0;
+        }
+    }
+} catch (...) {
+    abort_pool();
+}
+
+void Worker::signal_done(std::atomic<bool>& done) noexcept try {
+    done.store(true);
+    registry_.sleep.wake(slot_);
+} catch (...) {
+    abort_pool();
+}
+
+Job* Worker::find_work() {
+    if (Job* job = own_.pop_back()) {
+        return job;
+    }
+    if (Job* job = steal()) {
+        return job;
+    }
+    return registry_.submitted.pop_front();
+}
+
+Job* Worker::steal() {
+    const std::size_t count = registry_.workers.size();
+    const std::size_t start = static_cast<std::size_t>(next_xorshift(victim_state_) % count);
+    for (std::size_t k = 0; k < count; ++k) {
+        const std::size_t victim = (start + k) % count;
+        if (victim == index_) {
+            continue;
+        }
+        if (Job* job = registry_.workers[victim]->own_.pop_front()) {
+            return job;
+        }
+    }
+    return nullptr;
+}
+
+}  // namespace caldrith::detail

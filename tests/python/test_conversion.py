@@ -1,0 +1,271 @@
+"""Conversion of arguments: the float rule, the sequence rule, and their errors."""
+
+import ctypes
+import fractions
+import math
+import textwrap
+
+import pytest
+
+import caldrith
+from conftest import PARAMETERS, VALID_CALLS, run_python
+
+class FloatLike:
+    def __init__(self, value):
+        self.value = value
+
+    def __float__(self):
+        return self.value
+
+
+class IndexLike:
+    def __index__(self):
+        return 3
+
+
+class FloatSubclass(float):
+    pass
+
+
+class Lying:
+    """A sequence whose __len__ disagrees with what its iterator yields."""
+
+    def __init__(self, items, length):
+        self.items, self.length = items, length
+
+    def __len__(self):
+        if isinstance(self.length, BaseException):
+            raise self.length
+        return self.length
+
+    def __getitem__(self, index):
+        return self.items[index]
+
+    def __iter__(self):
+        return iter(self.items)
+
+
+def conversion_error(expected_type, function, *args):
+    with pytest.raises(expected_type) as caught:
+        function(*args)
+    return caught.value
+
+
+@pytest.mark.parametrize(
+    "value, expected",
+    [
+        (2, 2.0),
+        (True, 1.0),
+        (FloatLike(0.25), 0.25),
+        (IndexLike(), 3.0),
+        (FloatSubclass(0.75), 0.75),
+        (fractions.Fraction(1, 4), 0.25),
+        (-1.0, -1.0),
+        (FloatLike(-1.0), -1.0),
+    ],
+)
+def test_float_rule_accepts_numbers(value, expected):
+    assert caldrith.heyrovsky_magnification(0.5, 0.3, value, 1.0) == caldrith.heyrovsky_magnification(
+        0.5, 0.3, expected, 1.0
+    )
+    assert caldrith.witt_mao_magnification([0.5], 1.0, value) == caldrith.witt_mao_magnification(
+        [0.5], 1.0, expected
+    )
+
+
+@pytest.mark.parametrize(
+    "sequence, expected",
+    [
+        ([0.0, 1.0, 2.0], [0.0, 1.0, 2.0]),
+        ((0.0, 1.0, 2.0), [0.0, 1.0, 2.0]),
+        (range(3), [0.0, 1.0, 2.0]),
+        (b"\x00\x01\x02", [0.0, 1.0, 2.0]),
+        ([], []),
+        (Lying([0.5, 1.5], 7), [0.5, 1.5]),
+        (Lying([0.5, 1.5], 0), [0.5, 1.5]),
+        (Lying([0.5, 1.5], ValueError("no length")), [0.5, 1.5]),
+        (Lying([0.5], 2**59), [0.5]),
+    ],
+)
+def test_sequence_rule_accepts_sequences(sequence, expected):
+    assert caldrith.witt_mao_magnification(sequence, 1.0, 0.1) == caldrith.witt_mao_magnification(
+        expected, 1.0, 0.1
+    )
+
+
+@pytest.mark.parametrize(
+    "value, message",
+    [
+        ("123", "Can't extract `str` to `Vec`"),
+        (type("Text", (str,), {})("1"), "Can't extract `str` to `Vec`"),
+        ({1.0: 2.0}, "'dict' object is not an instance of 'Sequence'"),
+        ({1.0}, "'set' object is not an instance of 'Sequence'"),
+        ((x for x in [1.0]), "'generator' object is not an instance of 'Sequence'"),
+        (1.5, "'float' object is not an instance of 'Sequence'"),
+        (7, "'int' object is not an instance of 'Sequence'"),
+        (None, "'None' is not an instance of 'Sequence'"),
+        (FloatLike(1.0), "'FloatLike' object is not an instance of 'Sequence'"),
+    ],
+)
+def test_sequence_rule_refuses_non_sequences(value, message):
+    error = conversion_error(TypeError, caldrith.witt_mao_magnification, value, 1.0, 0.1)
+    assert str(error) == message
+    assert error.args == (message,)
+    assert error.__notes__ == ["while processing 'l'"]
+
+
+def test_type_mismatch_names_the_qualified_type():
+    class Outer:
+        class Inner:
+            pass
+
+    error = conversion_error(TypeError, caldrith.witt_mao_magnification, Outer.Inner(), 1.0, 0.1)
+    assert str(error) == (
+        "'test_type_mismatch_names_the_qualified_type.<locals>.Outer.Inner' object is not an "
+        "instance of 'Sequence'"
+    )
+
+
+@pytest.mark.parametrize(
+    "args, bad_value, parameter",
+    [
+        (([1.0, "x"], 1.0, 0.1), "x", "l"),
+        (([1.0], "1.0", 0.1), "1.0", "re"),
+        (([1.0], 1.0, 10**400), 10**400, "rstar"),
+        (([1.0], 1.0, FloatLike("no")), FloatLike("no"), "rstar"),
+        (([1.0, FloatLike(None)], 1.0, 0.1), FloatLike(None), "l"),
+    ],
+)
+def test_interpreter_errors_keep_their_type_and_message(args, bad_value, parameter):
+    # math.isnan converts its argument with the interpreter's float conversion.
+    with pytest.raises(Exception) as reference:
+        math.isnan(bad_value)
+    error = conversion_error(Exception, caldrith.witt_mao_magnification, *args)
+    assert type(error) is type(reference.value)
+    assert error.args == reference.value.args
+    assert error.__notes__ == [f"while processing '{parameter}'"]
+
+
+def test_error_raised_by_float_conversion_passes_through():
+    class Broken:
+        def __float__(self):
+            raise KeyError("inside __float__")
+
+    error = conversion_error(KeyError, caldrith.heyrovsky_magnification, 1.0, 1.0, 1.0, Broken())
+    assert error.args == ("inside __float__",)
+    assert error.__notes__ == ["while processing 'rstar'"]
+    assert error.__traceback__ is not None
+
+
+def test_existing_notes_are_kept():
+    class Noted:
+        def __float__(self):
+            error = ValueError("bad")
+            error.add_note("first")
+            raise error
+
+    error = conversion_error(ValueError, caldrith.witt_mao_magnification, [Noted()], 1.0, 0.1)
+    assert error.__notes__ == ["first", "while processing 'l'"]
+
+
+def test_iteration_errors_are_reported():
+    class FailingIterator:
+        def __len__(self):
+            return 2
+
+        def __getitem__(self, index):
+            if index == 1:
+                raise LookupError("second item")
+            return 1.0
+
+    error = conversion_error(LookupError, caldrith.witt_mao_magnification, FailingIterator(), 1.0, 0.1)
+    assert error.__notes__ == ["while processing 'l'"]
+
+    class NoIterator(Lying):
+        def __iter__(self):
+            raise RuntimeError("no iterator")
+
+    error = conversion_error(RuntimeError, caldrith.witt_mao_magnification, NoIterator([], 0), 1.0, 0.1)
+    assert str(error) == "no iterator"
+
+
+@pytest.mark.parametrize("function_name", list(VALID_CALLS))
+def test_first_bad_parameter_is_reported(function_name):
+    function = getattr(caldrith, function_name)
+    parameters = PARAMETERS[function_name]
+    for bad in range(len(parameters)):
+        args = list(VALID_CALLS[function_name])
+        for index in range(bad, len(parameters)):
+            args[index] = "bad"
+        with pytest.raises(TypeError) as caught:
+            function(*args)
+        assert caught.value.__notes__ == [f"while processing '{parameters[bad]}'"]
+
+
+def test_capacity_overflow_is_an_internal_fault():
+    with pytest.raises(BaseException) as caught:
+        caldrith.witt_mao_magnification(Lying([1.0], 2**60), 1.0, 0.1)
+    assert type(caught.value).__name__ == "PanicException"
+    assert caught.value.args == ("capacity overflow",)
+
+
+def test_failed_interpreter_call_without_exception_is_a_system_error():
+    """An iterator factory that fails without setting an exception."""
+
+    class Slot(ctypes.Structure):
+        _fields_ = [("slot", ctypes.c_int), ("pfunc", ctypes.c_void_p)]
+
+    class Spec(ctypes.Structure):
+        _fields_ = [
+            ("name", ctypes.c_char_p),
+            ("basicsize", ctypes.c_int),
+            ("itemsize", ctypes.c_int),
+            ("flags", ctypes.c_uint),
+            ("slots", ctypes.POINTER(Slot)),
+        ]
+
+    py_sq_item, py_sq_length, py_tp_iter = 44, 45, 62
+    iterate = ctypes.CFUNCTYPE(ctypes.c_void_p, ctypes.py_object)(lambda self: None)
+    item = ctypes.CFUNCTYPE(ctypes.py_object, ctypes.py_object, ctypes.c_ssize_t)(lambda self, i: 1.0)
+    length = ctypes.CFUNCTYPE(ctypes.c_ssize_t, ctypes.py_object)(lambda self: 1)
+    slots = (Slot * 4)(
+        Slot(py_tp_iter, ctypes.cast(iterate, ctypes.c_void_p)),
+        Slot(py_sq_item, ctypes.cast(item, ctypes.c_void_p)),
+        Slot(py_sq_length, ctypes.cast(length, ctypes.c_void_p)),
+        Slot(0, None),
+    )
+    spec = Spec(b"silent.Silent", ctypes.sizeof(ctypes.py_object) * 2, 0, 0, slots)
+    from_spec = ctypes.pythonapi.PyType_FromSpec
+    from_spec.argtypes = [ctypes.POINTER(Spec)]
+    from_spec.restype = ctypes.py_object
+    silent_type = from_spec(ctypes.byref(spec))
+
+    error = conversion_error(SystemError, caldrith.witt_mao_magnification, silent_type(), 1.0, 0.1)
+    assert str(error) == "attempted to fetch exception but none was set"
+    assert error.__notes__ == ["while processing 'l'"]
+
+
+def test_internal_fault_inside_float_conversion_is_resumed():
+    code = textwrap.dedent(
+        """
+        import caldrith
+
+        class Faulty:
+            def __float__(self):
+                caldrith.discrete_flux_map_heyrovsky_magnification([], 1.0, 1.0, [1.0, 2.0], [1.0])
+
+        try:
+            caldrith.witt_mao_magnification([Faulty()], 1.0, 0.1)
+        except BaseException as error:
+            print(type(error).__name__, repr(error.args), getattr(error, "__notes__", None))
+        """
+    )
+    result = run_python(code)
+    expected = "assertion `left == right` failed\n  left: 2\n right: 1"
+    assert result.stdout.strip() == f"PanicException {(expected,)!r} None"
+    # The original fault's diagnostic, then the notice and the Python traceback
+    # of the resumed exception.
+    assert "internal fault" in result.stderr
+    assert "Traceback (most recent call last)" in result.stderr
+    assert "in __float__" in result.stderr
+    assert result.stderr.rstrip().endswith("right: 1")
