@@ -16,6 +16,7 @@
 
 #include "common/fault.hpp"
 #include "kernels/interp.hpp"
+#include "models/each_position.hpp"
 #include "models/heyrovsky.hpp"
 #include "models/integrated.hpp"
 #include "models/witt_mao.hpp"
@@ -25,20 +26,24 @@ namespace {
 
 constexpr double ANNULUS_HALF_WIDTH = 1e-4;
 
-// The sampled profile, 0 outside the samples.
+// The sampled profile, 0 outside the samples, and its total flux. The
+// samples must pair up: unequal lengths are an internal fault.
 class SampledProfile {
 public:
-    SampledProfile(std::span<const double> bl, std::span<const double> bf) : interpolant_(bl, bf) {}
+    SampledProfile(std::span<const double> bl, std::span<const double> bf) : interpolant_(bl, bf) {
+        assert_equal_counts(bl.size(), bf.size());
+    }
+
     double operator()(double t) const { return interpolant_(t, 0.0); }
+
+    double total_flux() const {
+        return double_exponential::integrate([this](double t) { return (*this)(t) * (TWO_PI * t); }, 0.0, 1.0,
+                                             INTEGRATION_TARGET);
+    }
 
 private:
     PiecewiseLinear interpolant_;
 };
-
-double total_flux(const SampledProfile& profile) {
-    return double_exponential::integrate([&](double t) { return profile(t) * (TWO_PI * t); }, 0.0, 1.0,
-                                         INTEGRATION_TARGET);
-}
 
 }  // namespace
 
@@ -65,13 +70,10 @@ Outcome<std::vector<double>> discrete_flux_map_heyrovsky_magnification(std::span
 std::vector<double> integrated_flux_map_witt_mao_magnification(std::span<const double> l, double re,
                                                                double rstar, std::span<const double> bl,
                                                                std::span<const double> bf) {
-    assert_equal_counts(bl.size(), bf.size());
     const SampledProfile profile(bl, bf);
-    const double flux = total_flux(profile);
+    const double flux = profile.total_flux();
     const double rho = rstar / re;
-    std::vector<double> result;
-    result.reserve(l.size());
-    for (const double position : l) {
+    return each_position(l, [&](double position) {
         const double u = position * rho;
         auto annuli = [&](double t) {
             const double inner = std::fmax(t + (-ANNULUS_HALF_WIDTH), 0.0);
@@ -85,17 +87,15 @@ std::vector<double> integrated_flux_map_witt_mao_magnification(std::span<const d
             const double ring = (outer_magnification * outer_area - inner_flux) / (outer_area - inner_area);
             return profile(t) * ((TWO_PI * t) * ring);
         };
-        result.push_back(double_exponential::integrate(annuli, 0.0, 1.0, INTEGRATION_TARGET) / flux);
-    }
-    return result;
+        return double_exponential::integrate(annuli, 0.0, 1.0, INTEGRATION_TARGET) / flux;
+    });
 }
 
 std::vector<double> integrated_flux_map_heyrovsky_magnification(std::span<const double> l, double re,
                                                                 double rstar, std::span<const double> bl,
                                                                 std::span<const double> bf) {
-    assert_equal_counts(bl.size(), bf.size());
     const SampledProfile profile(bl, bf);
-    return _integrated_heyrovsky_magnification(l, profile, re, rstar, total_flux(profile));
+    return _integrated_heyrovsky_magnification(l, profile, re, rstar, profile.total_flux());
 }
 
 }  // namespace caldrith

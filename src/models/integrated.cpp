@@ -21,9 +21,7 @@ double limb_darkening_profile(double t) { return (1.0 - std::sqrt(1.0 - t * t)) 
 
 std::vector<double> integrated_witt_mao_magnification(std::span<const double> l, double re, double rstar) {
     const double rho = rstar / re;
-    std::vector<double> result;
-    result.reserve(l.size());
-    for (const double position : l) {
+    return each_position(l, [rho](double position) {
         const double u = position * rho;
         auto nested_disks = [u, rho](double t) {
             const double mu = std::sqrt(1.0 - t * t);
@@ -31,9 +29,8 @@ std::vector<double> integrated_witt_mao_magnification(std::span<const double> l,
         };
         const double j = double_exponential::integrate(nested_disks, 0.0, 1.0, INTEGRATION_TARGET);
         const double whole_disk = witt_mao_magnification_scaled(u, rho);
-        result.push_back(((j * 0.6 + whole_disk * 0.4) * PI) / LIMB_DARKENING_NORM);
-    }
-    return result;
+        return ((j * 0.6 + whole_disk * 0.4) * PI) / LIMB_DARKENING_NORM;
+    });
 }
 
 std::vector<double> integrated_heyrovsky_magnification(std::span<const double> l, double re, double rstar) {

@@ -19,6 +19,7 @@
 
 #include "common/constants.hpp"
 #include "kernels/double_exponential.hpp"
+#include "models/each_position.hpp"
 #include "models/heyrovsky.hpp"
 
 namespace caldrith {
@@ -40,24 +41,19 @@ inline constexpr double INTEGRATION_TARGET = 1e-16;
 template <class Profile>
 std::vector<double> _integrated_heyrovsky_magnification(std::span<const double> l, const Profile& profile,
                                                         double re, double rstar, double norm) {
-    std::vector<double> result;
-    result.reserve(l.size());
-    for (const double position : l) {
+    return each_position(l, [&](double position) {
         auto integrand = [&](double t) {
             const Outcome<double> ring = heyrovsky_magnification(position, t, re, rstar);
             const double magnification = ring ? *ring : std::numeric_limits<double>::quiet_NaN();
             return profile(t) * ((TWO_PI * t) * magnification);
         };
-        double flux;
         if (position > 0.0 && position < 1.0) {
-            flux = double_exponential::integrate(integrand, 0.0, position, INTEGRATION_TARGET) +
-                   double_exponential::integrate(integrand, position, 1.0, INTEGRATION_TARGET);
-        } else {
-            flux = double_exponential::integrate(integrand, 0.0, 1.0, INTEGRATION_TARGET);
+            return (double_exponential::integrate(integrand, 0.0, position, INTEGRATION_TARGET) +
+                    double_exponential::integrate(integrand, position, 1.0, INTEGRATION_TARGET)) /
+                   norm;
         }
-        result.push_back(flux / norm);
-    }
-    return result;
+        return double_exponential::integrate(integrand, 0.0, 1.0, INTEGRATION_TARGET) / norm;
+    });
 }
 
 // The limb-darkened magnification through the uniform-disk kernel, for each

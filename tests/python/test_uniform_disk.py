@@ -38,12 +38,18 @@ def magnification(u, rho):
     return value
 
 
-@pytest.mark.parametrize("rho", [1e-3, 0.01, 0.1, 0.5, 1.0, 3.0])
-@pytest.mark.parametrize("ratio", [0.0, 0.3, 0.9, 0.998, 1.002, 1.1, 2.0, 10.0, 100.0])
+# (rho, u / rho) outside the near-limb window |u - rho| < max(1e-3 rho, 1e-5).
+GENERAL_BRANCH_GRID = [
+    (rho, ratio)
+    for rho in [1e-3, 0.01, 0.1, 0.5, 1.0, 3.0]
+    for ratio in [0.0, 0.3, 0.9, 0.998, 1.002, 1.1, 2.0, 10.0, 100.0]
+    if abs(ratio * rho - rho) >= max(1e-3 * rho, 1e-5)
+]
+
+
+@pytest.mark.parametrize("rho, ratio", GENERAL_BRANCH_GRID)
 def test_general_branch_matches_high_precision(rho, ratio):
     u = ratio * rho
-    if abs(u - rho) < max(1e-3 * rho, 1e-5):
-        pytest.skip("near-limb window")
     terms = witt_mao_terms(u, rho)
     expected = sum(terms)
     # The terms cancel for small stars and near the limb, where also 1 - n,

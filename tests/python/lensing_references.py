@@ -1,0 +1,92 @@
+"""High-precision references: point-lens magnification averaged directly over rings and disks (mpmath).
+
+Every average here is taken by numerical quadrature of the point-lens magnification
+mu(u) = (u^2 + 2) / (u sqrt(u^2 + 4)) over the source, never through an elliptic-integral
+closed form, so it checks the kernels' formulas as well as their arithmetic. Lengths are in
+stellar radii; c = re / rstar is the Einstein radius in stellar radii (u = distance / c).
+Each function works at its own precision (mpmath.workdps) and leaves the global one alone.
+"""
+
+import functools
+
+import mpmath
+
+
+def point_lens(u):
+    return (u * u + 2) / (u * mpmath.sqrt(u * u + 4))
+
+
+def _ring_average(l, r, c):
+    """(1/pi) * integral over phi in [0, pi] of mu(d(phi) / c), d^2 = (r - l)^2 + 4 l r sin^2(phi / 2)."""
+    g = abs(r - l)
+    lr4 = 4 * l * r
+    if lr4 == 0:
+        return point_lens(g / c)
+    # Near phi = 0 the ring passes within |g| of the lens and mu ~ c / d peaks with width
+    # ~|g| / sqrt(lr). On phi in [0, pi/3] the substitution sin(phi/2) = a sinh(s), a = |g| / sqrt(4lr),
+    # makes d = |g| cosh(s) and flattens the peak; the rest of the ring is smooth in phi.
+    a = g / mpmath.sqrt(lr4)
+
+    def near(s):
+        x = a * mpmath.sinh(s)
+        return point_lens(g * mpmath.cosh(s) / c) * 2 * a * mpmath.cosh(s) / mpmath.sqrt(1 - x * x)
+
+    def far(phi):
+        return point_lens(mpmath.sqrt(g * g + lr4 * mpmath.sin(phi / 2) ** 2) / c)
+
+    near_part = mpmath.quad(near, [0, mpmath.asinh(1 / (2 * a))])
+    return (near_part + mpmath.quad(far, [mpmath.pi / 3, mpmath.pi])) / mpmath.pi
+
+
+def ring_average(l, r, c, dps=30):
+    """The mean point-lens magnification over the ring of radius r about a star centre l from the lens."""
+    with mpmath.workdps(dps):
+        return _ring_average(mpmath.mpf(l), mpmath.mpf(r), mpmath.mpf(c))
+
+
+def disk_average(l, rho, profile, breaks=(), dps=17):
+    """(1/N) * integral over the disk of I(t) mu, N = integral of I(t) over the disk.
+
+    The star lies l from the lens, rho = rstar / re; profile(t) is I at radius t (mpf in, mpf out);
+    breaks are radii in (0, 1) where I has a kink, to split the quadrature at. The ring through the
+    lens (t = l) is split at too. At 17 digits the result is good to about 1e-18 relative.
+    """
+    with mpmath.workdps(dps):
+        l, c = mpmath.mpf(l), 1 / mpmath.mpf(rho)
+        splits = [mpmath.mpf(b) for b in breaks] + ([l] if 0 < l < 1 else [])
+        points = sorted({mpmath.mpf(0), mpmath.mpf(1), *splits})
+        flux = mpmath.quad(lambda t: profile(t) * 2 * mpmath.pi * t, points)
+        magnified = mpmath.quad(lambda t: profile(t) * 2 * mpmath.pi * t * _ring_average(l, t, c), points)
+        return magnified / flux
+
+
+def limb_darkening(t):
+    """The linear limb-darkening law of coefficient 0.6, 1 at the centre."""
+    return 1 - mpmath.mpf("0.6") * (1 - mpmath.sqrt(1 - t * t))
+
+
+@functools.cache
+def limb_darkened_average(l, rho):
+    """The mean magnification of a limb-darkened star (coefficient 0.6); cached, it costs about a second."""
+    return disk_average(l, rho, limb_darkening)
+
+
+def sampled_profile(bl, bf):
+    """The piecewise-linear profile through the samples (bl ascending), 0 outside them."""
+    samples = [(mpmath.mpf(x), mpmath.mpf(y)) for x, y in zip(bl, bf)]
+
+    def profile(t):
+        if len(samples) == 1:
+            return samples[0][1]
+        for (x0, y0), (x1, y1) in zip(samples, samples[1:]):
+            if x0 <= t <= x1:
+                return y0 + (y1 - y0) * (t - x0) / (x1 - x0)
+        return mpmath.mpf(0)
+
+    return profile
+
+
+@functools.cache
+def sampled_average(l, rho, bl, bf):
+    """The mean magnification of a star with the sampled profile (bl, bf as tuples); cached."""
+    return disk_average(l, rho, sampled_profile(bl, bf), breaks=[b for b in bl if 0 < b < 1])
