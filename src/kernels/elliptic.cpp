@@ -4,31 +4,38 @@
 // K and E, 0 <= m < 0.9 (K also for -0.05 < m < 0): Taylor polynomials about
 // the centres 0.05, 0.15, ..., 0.75, 0.825, 0.875 of the intervals of width
 // 0.1 (0.05 above 0.8), by Horner's rule at d = m - c; coefficients in
-// elliptic_tables.hpp. Elsewhere:
-//   K(m) = π / (2 AGM(1, sqrt(1 - m)))                   (m < 1, at most 10 steps)
-//   E(m) = 2 RG(0, 1 - m, 1)
-//        = (((1 + g0)^2 / 4 - Σ_k 2^(k-1) (a_k - g_k)^2) π / (a + g)     (0.9 <= m < 1)
-//   E(m) = sqrt(1 - m) E(m / (m - 1))                    (m < 0, imaginary modulus)
-//   Π(n, m) = RF(0, 1 - m, 1) + (n/3) RJ(0, 1 - m, 1, 1 - n)      (0 < n < 1)
-//   Π(n, m), n < 0: through the characteristic N = (m - n)/(1 - n) in (0, 1);
-//   Π(n, m), n > 1: principal value -(m/n)/3 RJ(0, 1 - m, 1, 1 - m/n)
-//                   = K(m) - Π(m/n, m)                   (DLMF 19.6.5)
+// elliptic_tables.hpp. Elsewhere, with the AGM step (a, g) -> ((a + g)/2, sqrt(a g)):
+//   K(m) = π / (2 AGM(1, sqrt(1 - m)))                       (m < 1, at most 10 steps)
+//   E(m) = K(m) ((1 + g0)^2 / 4 - Σ_{k>=1} 2^(k-2) (a_k - g_k)^2)   (0.9 <= m < 1,
+//          a0 = 1, g0 = sqrt(1 - m); DLMF 19.8.6)
+//   E(m) = sqrt(1 - m) E(m / (m - 1))                        (m < 0, DLMF 19.7.5)
+//   Π(n, m) = RF(0, 1 - m, 1) + (n/3) RJ(0, 1 - m, 1, 1 - n)    (0 < n < 1, DLMF 19.25.2)
+//   Π(n, m), n < 0: through the characteristic N = (m - n)/(1 - n) in (0, 1)
+//   Π(n, m), n > 1: the principal value -(m/n)/3 RJ(0, 1 - m, 1, 1 - m/n)
+//                   = K(m) - Π(m/n, m)                      (DLMF 19.6.5)
 // RF, RD, RJ: Carlson's duplication algorithm with the Taylor series of
 // DLMF 19.36.1 (RF, fifth order) and 19.36.2 (RD, RJ, seventh order),
 // B. C. Carlson, "Numerical computation of real or complex elliptic
-// integrals", Numer. Algorithms 10 (1995) 13-26; RF(0, y, z) and RD(0, y, z)
-// by the AGM (DLMF 19.8); RJ with p <= 0 by the principal-value transformation
-// of DLMF 19.20.14; RC in closed form (DLMF 19.2.18-19.2.20).
+// integrals", Numer. Algorithms 10 (1995) 13-26. RF(0, y, z) and RD(0, y, z)
+// by the AGM (DLMF 19.8, 19.22); RJ with p <= 0 by the principal-value
+// transformation DLMF 19.20.14; RC in closed form (DLMF 19.2.18-19.2.20).
 //
 // Every comparison with a NaN operand is false, so NaN arguments take the
 // last branch of each chain of tests. The grouping of every floating-point
 // expression is part of the contract (results are compared to the last bit).
 //
-// Accuracy, measured against mpmath at 50 digits (tests/data/elliptic_reference.txt):
-// K within 1.1 ulp for m < 0.9 and 2.3 ulp for 0.9 <= m < 1 and for m < 0;
-// E within 1.0 ulp for 0 <= m < 1 and 1.7 ulp for m < 0; Π within 13 ulp for
-// -1e3 <= n < 1 except near n = m with m close to 1, and within 7 ulp of the
-// principal value for n > 1 away from its zero at m = 0; RF, RD, RJ within 3 ulp.
+// Accuracy: largest error against mpmath (tests/data/elliptic_reference.txt,
+// 2660 arguments), in ulps of the exact value:
+//   K  2.3 for 0 <= m < 0.9 (at interval ends), 2.5 for 0.9 <= m < 1,
+//      2.6 for m <= -0.05; 310 for -0.05 < m < 0, where the first polynomial
+//      runs beyond its interval (7e-14 relative)
+//   E  2.2 for 0 <= m < 0.9, 5.2 for 0.9 <= m < 1, 9.6 for m < 0 (the
+//      rounding of m/(m - 1) before 1 - e is formed)
+//   Π  5.2 for n < 0, 3.0 for 0 < n < 1, 3.5 for n = m, 19 for n > 1 with
+//      1 - m/n >= 0.01; closer to n = m the rounding of 1 - m/n dominates,
+//      about 1e-16 / (1 - m/n) relative (4e5 ulps at 1 - m/n = 3e-10)
+//   RF 2.7, RD 3.3 (8 by the AGM), RJ 5.4 (4.8 for p < 0; 19 in the closed
+//      forms for y = z that cancel when p is near y)
 #include "kernels/elliptic.hpp"
 
 #include <array>
@@ -70,9 +77,11 @@ constexpr double VANISHING_LIMIT = -1.7976931348623156e306;
 constexpr int AGM_SERIES_CAP = 256;
 // For a fixed triple the principal-value map p -> p' of RJ is an involution,
 // so a chain of non-positive p returns to (about) its start and may cycle
-// forever: RJ(0, -1, 1, 0) -> RJ(-1, 0, 1, -1) -> RJ(-1, 0, 1, 0) -> ...
-// Chains that end do so within a few levels (rounding near p = 0; 5 levels at
-// most in millions of random trials); this bound ends the cycles with NaN.
+// forever: RJ(0, -1, 1, 0) -> RJ(-1, 0, 1, -1) -> RJ(-1, 0, 1, 0) -> ..., or
+// RJ(0, 0, z, 0) -> itself. Chains that end do so within a few levels
+// (rounding near p = 0; 5 levels at most in millions of random trials, none
+// of them deeper than one level with a finite result); this bound ends the
+// cycles with NaN.
 constexpr int PRINCIPAL_VALUE_DEPTH = 64;
 
 constexpr Message ELLIPK_NAN = "ellipk: Arguments cannot be NAN.";
@@ -132,13 +141,13 @@ double pi_over_agm(double a, double g, int passes) {
 }
 
 struct AgmSeries {
-    double sum;          // Σ 2^(k-1) (a_k - g_k)^2 over the steps k >= 1
+    double sum;          // Σ 2^(k-2) (a_k - g_k)^2 over the steps k >= 1
     double pi_over_agm;  // π / (a + g) at convergence
 };
 
-// The AGM with the weighted sum of squared differences that gives RG and RD
-// (DLMF 19.22.7): NaN in both members if the loop has not converged within
-// its bound.
+// The AGM with the weighted sum of squared differences that gives E and
+// RD(0, y, z): NaN in both members if the loop has not converged within its
+// bound.
 AgmSeries agm_series(double a, double g) {
     double sum = 0.0;
     double weight = 0.25;
