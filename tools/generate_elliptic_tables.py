@@ -22,11 +22,12 @@ coefficients c0, c1, c2 and the highest coefficient of every interval.
 Usage: python3 tools/generate_elliptic_tables.py
 """
 
-import math
 import sys
 from pathlib import Path
 
 import mpmath
+
+from nearest_double import nearest_double
 
 mpmath.mp.prec = 240
 
@@ -66,19 +67,6 @@ E_PUBLISHED = [
 # correctly rounded Taylor coefficient (-0x1.0bce6710b2efap-8); the published
 # value is the one the results are defined with, so it replaces the rounded one.
 E_OVERRIDES = {(0, 10): float.fromhex("-0x1.0bce6710b2ef9p-8")}
-
-
-def nearest_double(exact):
-    """The double nearest to an mpf, confirmed against both neighbours."""
-    guess = float(exact)
-    candidates = [math.nextafter(guess, -math.inf), guess, math.nextafter(guess, math.inf)]
-    distances = [abs(mpmath.mpf(c) - exact) for c in candidates]
-    best = min(range(3), key=lambda i: distances[i])
-    others = sorted(d for i, d in enumerate(distances) if i != best)
-    # A value this close to a midpoint would need more working precision.
-    if others[0] - distances[best] < mpmath.mpf(2) ** -200 * abs(exact):
-        sys.exit(f"rounding of {exact} is too close to a tie")
-    return candidates[best]
 
 
 def taylor(a, b, centre, count):

@@ -15,12 +15,13 @@ non-zero status unless reference entries of the rule are reproduced exactly.
 Usage: python3 tools/generate_tanh_sinh_table.py
 """
 
-import math
 import sys
 from fractions import Fraction
 from pathlib import Path
 
 import mpmath
+
+from nearest_double import nearest_double
 
 mpmath.mp.prec = 250
 
@@ -44,19 +45,6 @@ def level_positions(level):
     h = Fraction(1, 2**level)
     count = int(T_END / (2 * h))
     return [(2 * k + 1) * h for k in range(count)]
-
-
-def nearest_double(exact):
-    """The double nearest to an mpf, confirmed against both neighbours."""
-    guess = float(exact)
-    candidates = [math.nextafter(guess, -math.inf), guess, math.nextafter(guess, math.inf)]
-    distances = [abs(mpmath.mpf(c) - exact) for c in candidates]
-    best = min(range(3), key=lambda i: distances[i])
-    others = sorted(d for i, d in enumerate(distances) if i != best)
-    # A value this close to a midpoint would need more working precision.
-    if others[0] - distances[best] < mpmath.mpf(2) ** -200 * abs(exact):
-        sys.exit(f"rounding of {exact} is too close to a tie")
-    return candidates[best]
 
 
 def node(level, t):

@@ -269,3 +269,25 @@ def test_internal_fault_inside_float_conversion_is_resumed():
     assert "Traceback (most recent call last)" in result.stderr
     assert "in __float__" in result.stderr
     assert result.stderr.rstrip().endswith("right: 1")
+
+
+def test_native_allocation_failure_raises_memory_error():
+    # 200000 x 200000 (Einstein radius, stellar radius) pairs cannot be held;
+    # the call fails with MemoryError and the process goes on.
+    code = textwrap.dedent(
+        """
+        import resource
+        import caldrith
+
+        resource.setrlimit(resource.RLIMIT_AS, (4 << 30, 4 << 30))
+        radii = [1.0] * 200_000
+        try:
+            caldrith.multi_witt_mao_magnification([1.0], radii, radii)
+        except MemoryError:
+            print("MemoryError")
+        print(caldrith.multi_witt_mao_magnification([0.0], [1.0], [0.5]))
+        """
+    )
+    result = run_python(code)
+    assert result.stdout.split("\n")[0] == "MemoryError"
+    assert result.stdout.split("\n")[1] == repr([[caldrith.witt_mao_magnification([0.0], 1.0, 0.5)[0]]])
