@@ -251,3 +251,28 @@ def test_concurrent_python_threads_get_their_own_results():
     with ThreadPoolExecutor(callers) as executor:
         for future in [executor.submit(call, index) for index in range(callers)]:
             future.result()
+
+
+def test_failed_pool_build_is_an_internal_fault_every_time():
+    # Address space for the first worker's stack only: the second cannot start.
+    body = """
+    import resource
+    import caldrith
+
+    size = next(int(line.split()[1]) for line in open("/proc/self/status") if line.startswith("VmSize:"))
+    limit = size * 1024 + (3 << 20)
+    resource.setrlimit(resource.RLIMIT_AS, (limit, limit))
+    outcomes = []
+    for positions in ([], [0.5, 1.5]):
+        try:
+            caldrith.witt_mao_magnification(positions, 1.0, 0.1)
+            outcomes.append("built")
+        except BaseException as error:
+            outcomes.append([type(error).__name__, *error.args])
+    print(json.dumps(outcomes))
+    """
+    first, later = run_child(body, {"RAYON_NUM_THREADS": "8"})
+    prefix = "The global thread pool has not been initialized.: ThreadPoolBuildError { kind: "
+    assert first[0] == later[0] == "PanicException"
+    assert first[1].startswith(prefix + "IOError(")
+    assert later[1] == prefix + "GlobalPoolAlreadyInitialized }"
