@@ -11,11 +11,8 @@ using caldrith::cbrt_eps;
 using caldrith::sderivative;
 
 TEST_CASE("CBRT_EPS is the run-time cube root of 2^-52") {
-    const double s = cbrt_eps();
     volatile double epsilon = 0x1p-52;
-    CHECK(s == std::cbrt(epsilon));
-    const long double cube = static_cast<long double>(s) * s * s;
-    CHECK(std::fabs(cube / 0x1p-52L - 1.0L) < 4e-16L);
+    CHECK(cbrt_eps() == std::cbrt(epsilon));
 }
 
 TEST_CASE("the step grows with |x|, f is evaluated at x + dx first, nothing is clamped") {
@@ -24,15 +21,8 @@ TEST_CASE("the step grows with |x|, f is evaluated at x + dx first, nothing is c
     for (const auto& [x, dx] : cases) {
         CAPTURE(x);
         std::vector<double> points;
-        sderivative(
-            [&](double t) {
-                points.push_back(t);
-                return t;
-            },
-            x);
-        REQUIRE(points.size() == 2);
-        CHECK(points[0] == x + dx);
-        CHECK(points[1] == x - dx);
+        sderivative([&](double t) { return points.emplace_back(t); }, x);
+        CHECK(points == std::vector{x + dx, x - dx});
     }
 }
 
@@ -42,8 +32,8 @@ TEST_CASE("derivatives of polynomials") {
         for (const double slope : {1.0, -2.5, 1e-3}) {
             CAPTURE(x);
             CAPTURE(slope);
-            const double derivative = sderivative([slope](double t) { return slope * t + 7.0; }, x);
-            CHECK(derivative == doctest::Approx(slope).epsilon(1e-9));
+            CHECK(sderivative([slope](double t) { return slope * t + 7.0; }, x) ==
+                  doctest::Approx(slope).epsilon(1e-9));
         }
     }
 }

@@ -4,7 +4,6 @@
 // several threads at once.
 #include <doctest/doctest.h>
 
-#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstddef>
@@ -55,20 +54,13 @@ bool eventually(Condition condition) {
 }
 
 // The set of threads that evaluated the elements of a map.
-class ThreadLog {
-public:
+struct ThreadLog {
+    std::mutex mutex;
+    std::set<std::thread::id> ids;
     void record() {
-        const std::lock_guard lock(mutex_);
-        ids_.insert(std::this_thread::get_id());
+        const std::lock_guard lock(mutex);
+        ids.insert(std::this_thread::get_id());
     }
-    std::set<std::thread::id> ids() const {
-        const std::lock_guard lock(mutex_);
-        return ids_;
-    }
-
-private:
-    mutable std::mutex mutex_;
-    std::set<std::thread::id> ids_;
 };
 
 struct ElementFault : std::runtime_error {
@@ -76,9 +68,21 @@ struct ElementFault : std::runtime_error {
     std::size_t index;
 };
 
+// The index of the ElementFault that a map of `n` elements raised, or n if it returned.
+template <class Element>
+std::size_t fault_index(ThreadPool& pool, std::size_t n, Element element) {
+    const auto input = indices(n);
+    try {
+        parallel_map(pool, std::span<const std::size_t>(input), element);
+    } catch (const ElementFault& fault) {
+        return fault.index;
+    }
+    return n;
+}
+
 }  // namespace
 
-TEST_CASE("every element is evaluated once and its result stored at its index") {
+TEST_CASE("every element is evaluated once, its result stored at its index, by the workers unless alone") {
     std::vector<std::size_t> lengths = indices(301);
     lengths.insert(lengths.end(), {511, 512, 513, 777, 1000, 1023, 1024, 1025, 4099});
     for (const std::size_t thread_count : THREAD_COUNTS) {
@@ -88,16 +92,24 @@ TEST_CASE("every element is evaluated once and its result stored at its index") 
             CAPTURE(n);
             const auto input = indices(n);
             std::vector<std::atomic<int>> evaluations(n);
+            ThreadLog log;
             const auto results = parallel_map(*pool, std::span<const std::size_t>(input), [&](std::size_t i) {
                 evaluations[i].fetch_add(1);
+                log.record();
                 return 3.0 * static_cast<double>(i) + 0.5;
             });
-            REQUIRE(results.size() == n);
-            bool all_right = true;
+            std::vector<double> expected(n);
             for (std::size_t i = 0; i < n; ++i) {
-                all_right = all_right && results[i] == 3.0 * static_cast<double>(i) + 0.5 && evaluations[i] == 1;
+                expected[i] = evaluations[i] == 1 ? 3.0 * static_cast<double>(i) + 0.5 : -1.0;
             }
-            CHECK(all_right);
+            CHECK(results == expected);
+            // The calling thread evaluates a one-element map and no element of a longer one.
+            if (n == 1) {
+                CHECK(log.ids == std::set{std::this_thread::get_id()});
+            } else {
+                CHECK(log.ids.count(std::this_thread::get_id()) == 0);
+                CHECK(log.ids.size() <= thread_count);
+            }
         }
     }
 }
@@ -105,43 +117,13 @@ TEST_CASE("every element is evaluated once and its result stored at its index") 
 TEST_CASE("results of any default-constructible type, from inputs of any type") {
     auto pool = make_pool(3);
     std::vector<std::string> words;
+    std::vector<std::vector<double>> expected;
     for (std::size_t i = 0; i < 200; ++i) {
         words.push_back(std::string(i % 17, 'x') + std::to_string(i));
+        expected.emplace_back(words.back().size(), 1.5);
     }
-    const auto lengths = parallel_map(*pool, std::span<const std::string>(words),
-                                      [](const std::string& word) { return std::vector<double>(word.size(), 1.5); });
-    REQUIRE(lengths.size() == words.size());
-    for (std::size_t i = 0; i < words.size(); ++i) {
-        CHECK(lengths[i] == std::vector<double>(words[i].size(), 1.5));
-    }
-}
-
-TEST_CASE("the calling thread evaluates a one-element map and no element of a longer one") {
-    for (const std::size_t thread_count : THREAD_COUNTS) {
-        CAPTURE(thread_count);
-        auto pool = make_pool(thread_count);
-        for (const std::size_t n : {0, 1, 2, 3, 5, 64, 1000}) {
-            CAPTURE(n);
-            const auto input = indices(n);
-            ThreadLog log;
-            int calls = 0;
-            std::mutex calls_mutex;
-            parallel_map(*pool, std::span<const std::size_t>(input), [&](std::size_t i) {
-                log.record();
-                const std::lock_guard lock(calls_mutex);
-                ++calls;
-                return i;
-            });
-            const auto ids = log.ids();
-            CHECK(calls == static_cast<int>(n));
-            if (n == 1) {
-                CHECK(ids == std::set{std::this_thread::get_id()});
-            } else {
-                CHECK(ids.count(std::this_thread::get_id()) == 0);
-                CHECK(ids.size() <= thread_count);
-            }
-        }
-    }
+    CHECK(parallel_map(*pool, std::span<const std::string>(words),
+                       [](const std::string& word) { return std::vector<double>(word.size(), 1.5); }) == expected);
 }
 
 TEST_CASE("all workers take part: a map of T elements that wait for each other completes") {
@@ -156,9 +138,9 @@ TEST_CASE("all workers take part: a map of T elements that wait for each other c
             arrived.fetch_add(1);
             return static_cast<int>(eventually([&] { return arrived.load() == thread_count; }));
         });
-        CHECK(std::all_of(met.begin(), met.end(), [](int m) { return m == 1; }));
+        CHECK(met == std::vector<int>(thread_count, 1));
         if (thread_count > 1) {
-            CHECK(log.ids().size() == thread_count);
+            CHECK(log.ids.size() == thread_count);
         }
     }
 }
@@ -178,16 +160,16 @@ TEST_CASE("nested maps run on the same pool and keep their order") {
                     return static_cast<double>(row * 10000 + column);
                 });
             });
-            REQUIRE(table.size() == outer_length);
+            std::vector<std::vector<double>> expected(outer_length);
             for (std::size_t row = 0; row < outer_length; ++row) {
-                REQUIRE(table[row].size() == row * 37 + 2);
-                for (std::size_t column = 0; column < table[row].size(); ++column) {
-                    CHECK(table[row][column] == static_cast<double>(row * 10000 + column));
+                for (std::size_t column = 0; column < row * 37 + 2; ++column) {
+                    expected[row].push_back(static_cast<double>(row * 10000 + column));
                 }
             }
+            CHECK(table == expected);
             // Even an inner map started on the calling thread (outer map of
             // one element) is handed to the workers.
-            CHECK(inner_threads.ids().count(std::this_thread::get_id()) == 0);
+            CHECK(inner_threads.ids.count(std::this_thread::get_id()) == 0);
         }
     }
 }
@@ -198,21 +180,11 @@ TEST_CASE("a fault of an element reaches the caller; the lowest-indexed faulting
         auto pool = make_pool(thread_count);
         for (const std::size_t n : {1, 2, 9, 200, 1000}) {
             CAPTURE(n);
-            const auto input = indices(n);
             // Faults every 7th element from index 5 on and at the last index,
             // so that both halves of many splits fault.
-            const auto faulty = [n](std::size_t i) { return i % 7 == 5 || i == n - 1; };
-            try {
-                parallel_map(*pool, std::span<const std::size_t>(input), [&](std::size_t i) {
-                    if (faulty(i)) {
-                        throw ElementFault(i);
-                    }
-                    return i;
-                });
-                FAIL("the map returned despite faulting elements");
-            } catch (const ElementFault& fault) {
-                CHECK(fault.index == (n > 5 ? 5 : n - 1));
-            }
+            CHECK(fault_index(*pool, n, [n](std::size_t i) {
+                      return (i % 7 == 5 || i == n - 1) ? throw ElementFault(i) : i;
+                  }) == (n > 5 ? 5 : n - 1));
         }
         // The pool still serves maps after a fault.
         const auto input = indices(100);
@@ -226,27 +198,21 @@ TEST_CASE("a faulting element's sibling chunk has finished when the fault arrive
         auto pool = make_pool(thread_count);
         for (const std::size_t n : {2, 64}) {
             CAPTURE(n);
-            const auto input = indices(n);
             std::atomic<int> started{0};
             std::atomic<int> finished{0};
-            try {
-                parallel_map(*pool, std::span<const std::size_t>(input), [&](std::size_t i) {
-                    if (i == 0) {
-                        // Throw only once another thread is inside an element.
-                        eventually([&] { return started.load() > 0; });
-                        throw ElementFault(i);
-                    }
-                    started.fetch_add(1);
-                    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-                    finished.fetch_add(1);
-                    return i;
-                });
-                FAIL("the map returned despite a faulting element");
-            } catch (const ElementFault& fault) {
-                CHECK(fault.index == 0);
-                CHECK(started.load() > 0);
-                CHECK(finished.load() == started.load());
-            }
+            CHECK(fault_index(*pool, n, [&](std::size_t i) {
+                      if (i == 0) {
+                          // Throw only once another thread is inside an element.
+                          eventually([&] { return started.load() > 0; });
+                          throw ElementFault(i);
+                      }
+                      started.fetch_add(1);
+                      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+                      finished.fetch_add(1);
+                      return i;
+                  }) == 0);
+            CHECK(started.load() > 0);
+            CHECK(finished.load() == started.load());
         }
     }
 }

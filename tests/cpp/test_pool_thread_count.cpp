@@ -18,52 +18,37 @@ using caldrith::parse_unsigned;
 
 namespace {
 
-constexpr std::uint64_t LARGEST = 18446744073709551615ULL;
 const std::optional<std::string_view> UNSET;
 
 }  // namespace
 
 TEST_CASE("counts parse as an optional plus and ASCII digits only") {
-    struct Case {
-        std::string_view text;
-        std::optional<std::uint64_t> value;
+    const struct { std::string_view text; std::optional<std::uint64_t> value; } cases[] = {
+        {"4", 4}, {"+4", 4}, {"0004", 4}, {"0", 0}, {"18446744073709551615", 18446744073709551615ULL},
     };
-    const Case cases[] = {
-        {"4", 4},
-        {"+4", 4},
-        {"0004", 4},
-        {"0", 0},
-        {"18446744073709551615", LARGEST},
-        {"18446744073709551616", std::nullopt},
-        {" 4", std::nullopt},
-        {"4 ", std::nullopt},
-        {"4\n", std::nullopt},
-        {"-1", std::nullopt},
-        {"", std::nullopt},
-        {"+", std::nullopt},
-        {"-", std::nullopt},
-        {"++4", std::nullopt},
-        {"4a", std::nullopt},
-        {"1,000", std::nullopt},
-        {"\xd9\xa4", std::nullopt},  // ARABIC-INDIC DIGIT FOUR: a digit, but not ASCII
-        {"\xff" "4", std::nullopt},  // not UTF-8
-        {std::string_view("4\0", 2), std::nullopt},
-    };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         CAPTURE(c.text);
         CHECK(parse_unsigned(c.text) == c.value);
+    }
+    const std::string_view unparseable[] = {
+        "18446744073709551616", " 4", "4 ", "4\n", "-1", "", "+", "-", "++4", "4a", "1,000",
+        "\xd9\xa4",  // ARABIC-INDIC DIGIT FOUR: a digit, but not ASCII
+        "\xff" "4",   // not UTF-8
+        std::string_view("4\0", 2),
+    };
+    for (const std::string_view text : unparseable) {
+        CAPTURE(text);
+        CHECK(parse_unsigned(text) == std::nullopt);
     }
 }
 
 TEST_CASE("the thread count comes from RAYON_NUM_THREADS, then RAYON_RS_NUM_CPUS, then the machine") {
-    struct Case {
-        std::optional<std::string_view> num_threads;
-        std::optional<std::string_view> rs_num_cpus;
+    const struct {
+        std::optional<std::string_view> num_threads, rs_num_cpus;
         std::optional<std::size_t> machine;
         std::size_t expected;
         bool asks_machine;
-    };
-    const Case cases[] = {
+    } cases[] = {
         {"4", UNSET, 6, 4, false},
         {"+4", "9", 6, 4, false},
         {"0004", "9", 6, 4, false},
@@ -87,7 +72,7 @@ TEST_CASE("the thread count comes from RAYON_NUM_THREADS, then RAYON_RS_NUM_CPUS
         {UNSET, "100000", 6, 65535, false},
         {"0", UNSET, 70000, 65535, true},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         CAPTURE(c.num_threads.value_or("<unset>"));
         CAPTURE(c.rs_num_cpus.value_or("<unset>"));
         int machine_reads = 0;
@@ -101,13 +86,7 @@ TEST_CASE("the thread count comes from RAYON_NUM_THREADS, then RAYON_RS_NUM_CPUS
 }
 
 TEST_CASE("available parallelism: affinity mask, else online processors, limited by the quota") {
-    struct Case {
-        std::optional<std::size_t> affinity;
-        std::optional<std::size_t> online;
-        std::optional<std::size_t> quota;
-        std::optional<std::size_t> expected;
-    };
-    const Case cases[] = {
+    const struct { std::optional<std::size_t> affinity, online, quota, expected; } cases[] = {
         {8, 16, std::nullopt, 8},
         {8, 16, 3, 3},
         {2, 16, 5, 2},
@@ -117,7 +96,7 @@ TEST_CASE("available parallelism: affinity mask, else online processors, limited
         {std::nullopt, std::nullopt, 4, std::nullopt},
         {1, std::nullopt, 1, 1},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         CAPTURE(c.affinity.value_or(999));
         CAPTURE(c.online.value_or(999));
         CAPTURE(c.quota.value_or(999));

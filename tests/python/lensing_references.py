@@ -90,3 +90,7 @@ def sampled_profile(bl, bf):
 def sampled_average(l, rho, bl, bf):
     """The mean magnification of a star with the sampled profile (bl, bf as tuples); cached."""
     return disk_average(l, rho, sampled_profile(bl, bf), breaks=[b for b in bl if 0 < b < 1])
+
+
+def relative_error(value, reference):
+    return abs(float((value - reference) / reference))

@@ -66,9 +66,7 @@ def test_argument_given_twice():
     assert message == "heyrovsky_magnification() got multiple values for argument 'r'"
 
 
-@pytest.mark.parametrize(
-    "keyword", ["x", "L", "l ", "rStar", "\N{GREEK SMALL LETTER RHO}", "self"]
-)
+@pytest.mark.parametrize("keyword", ["x", "L", "l ", "rStar", "\N{GREEK SMALL LETTER RHO}", "self"])
 def test_unexpected_keyword_wins_over_missing_arguments(keyword):
     message = raises_type_error(caldrith.witt_mao_magnification, **{keyword: 1})
     assert message == f"witt_mao_magnification() got an unexpected keyword argument '{keyword}'"

@@ -3,12 +3,12 @@
 import importlib.machinery
 import shutil
 import subprocess
-import sys
 import types
 
 import pytest
 
 import caldrith
+from conftest import run_python
 
 SIGNATURES = {
     "witt_mao_magnification": "(l, re, rstar)",
@@ -29,13 +29,9 @@ def test_module_is_the_compiled_extension():
     assert isinstance(caldrith.__doc__, str) and caldrith.__doc__
 
 
-def test_all_lists_the_functions_in_table_order():
+def test_all_lists_the_functions_in_table_order_and_the_module_holds_nothing_else():
     assert caldrith.__all__ == list(SIGNATURES)
-
-
-def test_module_holds_nothing_else():
-    public = {name for name in vars(caldrith) if not name.startswith("__")}
-    assert public == set(SIGNATURES)
+    assert {name for name in vars(caldrith) if not name.startswith("__")} == set(SIGNATURES)
 
 
 @pytest.mark.parametrize("name, signature", SIGNATURES.items())
@@ -68,5 +64,4 @@ def test_internal_fault_type_is_created_on_first_need():
         "    kind = type(error)\n"
         "print(kind.__module__, kind.__qualname__, kind.__bases__ == (BaseException,))\n"
     )
-    result = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, check=True)
-    assert result.stdout.strip() == "pyo3_runtime PanicException True"
+    assert run_python(code).stdout.strip() == "pyo3_runtime PanicException True"

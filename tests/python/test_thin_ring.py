@@ -6,7 +6,7 @@ import mpmath
 import pytest
 
 import caldrith
-from lensing_references import point_lens, ring_average
+from lensing_references import point_lens, relative_error, ring_average
 
 ELLIPK_NAN = "ellipk: Arguments cannot be NAN."
 ELLIPPI_ONE = "ellippi: n cannot be 1."
@@ -15,10 +15,6 @@ ELLIPPI_ONE = "ellippi: n cannot be 1."
 def ring(l, r, c):
     """The kernel with the Einstein radius c in stellar radii (re = c, rstar = 1: re / rstar is c exactly)."""
     return caldrith.heyrovsky_magnification(l, r, c, 1.0)
-
-
-def relative_error(value, reference):
-    return abs(float((value - reference) / reference))
 
 
 @pytest.mark.parametrize("c", [0.05, 1.0, 20.0])
@@ -42,19 +38,19 @@ def test_lens_behind_the_centre_sees_a_point_lens_at_r_over_c(r, c):
 )
 def test_degenerate_rings(l, r, expected):
     for c in [0.1, 1.0, 10.0]:
-        value = ring(l, r, c)
-        assert value == expected or (math.isnan(expected) and math.isnan(value))
+        assert str(ring(l, r, c)) == str(expected)
 
 
-def well_separated_grid():
-    for l in [0.01, 0.3, 0.5, 1.0, 2.0, 10.0]:
-        for r in [0.05, 0.3, 0.7, 1.0]:
-            if abs(r - l) >= 0.05 * (l + r):
-                for c in [0.05, 1.0, 20.0]:
-                    yield l, r, c
+WELL_SEPARATED_GRID = [
+    (l, r, c)
+    for l in [0.01, 0.3, 0.5, 1.0, 2.0, 10.0]
+    for r in [0.05, 0.3, 0.7, 1.0]
+    for c in [0.05, 1.0, 20.0]
+    if abs(r - l) >= 0.05 * (l + r)
+]
 
 
-@pytest.mark.parametrize("l, r, c", list(well_separated_grid()))
+@pytest.mark.parametrize("l, r, c", WELL_SEPARATED_GRID)
 def test_general_branch_is_the_ring_average(l, r, c):
     # Measured: 1.9e-15 at worst on this grid.
     assert relative_error(ring(l, r, c), ring_average(l, r, c)) < 1e-12
@@ -104,40 +100,37 @@ def test_branches_on_both_sides_of_the_threshold():
     below, above = l + 0.99999e-5, l + 1.00001e-5
     assert abs(below - l) < 1e-5 < abs(above - l)
     for r, tolerance in [(below, 1e-10), (above, 2e-5)]:
-        value = caldrith.heyrovsky_magnification(l, r, 1.0, 0.5)
-        assert relative_error(value, ring_average(l, r, 2.0)) < tolerance
+        assert (
+            relative_error(caldrith.heyrovsky_magnification(l, r, 1.0, 0.5), ring_average(l, r, 2.0))
+            < tolerance
+        )
 
 
 @pytest.mark.parametrize(
-    "l, r, re, rstar",
+    "l, r, re, rstar, message",
     [
-        (0.5, -0.3, 1.0, 0.1),  # opposite signs: l r / q < 0 and its square root is NaN
-        (-0.5, 0.3, 1.0, 0.1),
-        (-2.0, 1.0, 1.0, 1.0),
-        (0.5, 0.3, 1.0, 0.0),  # c infinite: k = 0 x inf
-        (math.nan, 0.3, 1.0, 0.1),
-        (0.5, math.nan, 1.0, 0.1),
-        (0.5, 0.3, math.nan, 0.1),
-        (0.5, 0.3, 1.0, math.nan),
+        (0.5, -0.3, 1.0, 0.1, ELLIPK_NAN),  # opposite signs: l r / q < 0 and its square root is NaN
+        (-0.5, 0.3, 1.0, 0.1, ELLIPK_NAN),
+        (-2.0, 1.0, 1.0, 1.0, ELLIPK_NAN),
+        (0.5, 0.3, 1.0, 0.0, ELLIPK_NAN),  # c infinite: k = 0 x inf
+        (math.nan, 0.3, 1.0, 0.1, ELLIPK_NAN),
+        (0.5, math.nan, 1.0, 0.1, ELLIPK_NAN),
+        (0.5, 0.3, math.nan, 0.1, ELLIPK_NAN),
+        (0.5, 0.3, 1.0, math.nan, ELLIPK_NAN),
+        # The near-ring branch calls no elliptic integral: NaN instead of an error.
+        (0.5, 0.5 + 1e-6, 1.0, 0.0, None),  # c infinite
+        (0.5, 0.5 + 1e-6, math.nan, 0.1, None),
+        (0.5, 0.5 - 1e-6, 1.0, math.nan, None),
+        (-2e-6, 2e-6, 1.0, 0.1, None),  # opposite signs: the logarithm of a negative number
     ],
 )
-def test_invalid_arguments_fail_in_ellipk(l, r, re, rstar):
+def test_invalid_arguments(l, r, re, rstar, message):
+    if message is None:
+        assert math.isnan(caldrith.heyrovsky_magnification(l, r, re, rstar))
+        return
     with pytest.raises(RuntimeError) as caught:
         caldrith.heyrovsky_magnification(l, r, re, rstar)
-    assert caught.value.args == (ELLIPK_NAN,)
-
-
-@pytest.mark.parametrize(
-    "l, r, re, rstar",
-    [
-        (0.5, 0.5 + 1e-6, 1.0, 0.0),  # c infinite
-        (0.5, 0.5 + 1e-6, math.nan, 0.1),
-        (0.5, 0.5 - 1e-6, 1.0, math.nan),
-        (-2e-6, 2e-6, 1.0, 0.1),  # opposite signs: the logarithm of a negative number
-    ],
-)
-def test_invalid_arguments_near_the_ring_give_nan(l, r, re, rstar):
-    assert math.isnan(caldrith.heyrovsky_magnification(l, r, re, rstar))
+    assert caught.value.args == (message,)
 
 
 @pytest.mark.parametrize("l, r", [(0.5, 0.3), (2.0, 0.7), (0.3, 1.0), (1.0, 1.5)])

@@ -87,15 +87,10 @@ def test_near_limb_window(rho, offsets_inside, offsets_outside):
 
 
 @pytest.mark.parametrize("u", [0.1, 1.0, 7.5, -0.3])
-@pytest.mark.parametrize("rstar", [0.0, -0.2])
-def test_point_source_branch(u, rstar):
-    rho = rstar / 1.0
-    if rstar == 0.0:
-        [value] = caldrith.witt_mao_magnification([u], 1.0, rstar)
-        assert value == math.copysign(math.inf, u)
-    else:
-        [value] = caldrith.witt_mao_magnification([u], 1.0, rstar)
-        assert value == point_source(u * rho)
+def test_point_source_branch(u):
+    # rho <= 0: the point-lens magnification at u = l rho, which is infinite for rho = 0.
+    assert caldrith.witt_mao_magnification([u], 1.0, 0.0) == [math.copysign(math.inf, u)]
+    assert caldrith.witt_mao_magnification([u], 1.0, -0.2) == [point_source(u * -0.2)]
 
 
 def test_far_from_the_star_tends_to_point_source():
@@ -110,13 +105,6 @@ def test_invalid_geometries_give_nan():
         assert math.isnan(caldrith.witt_mao_magnification([l], re, rstar)[0])
     # A negative position inside the window still takes the limb value.
     assert caldrith.witt_mao_magnification([-1.0], 1.0, 1e-6)[0] == on_limb(1e-6)
-
-
-def test_results_follow_the_order_of_l():
-    positions = [0.1 * k for k in range(200)]
-    expected = [magnification(p * 0.05, 0.05) for p in positions]
-    assert caldrith.witt_mao_magnification(positions, 1.0, 0.05) == expected
-    assert caldrith.witt_mao_magnification(positions[::-1], 1.0, 0.05) == expected[::-1]
 
 
 def test_only_the_ratio_of_the_radii_enters():
@@ -143,9 +131,3 @@ def test_multi_covers_every_pair_einstein_radius_outer():
     for i, re in enumerate(einstein):
         for j, rstar in enumerate(stellar):
             assert result[i * len(stellar) + j] == caldrith.witt_mao_magnification(positions, re, rstar)
-
-
-def test_range_converts_to_floats():
-    assert caldrith.witt_mao_magnification(range(3), 1.0, 0.1) == caldrith.witt_mao_magnification(
-        [0.0, 1.0, 2.0], 1.0, 0.1
-    )
