@@ -24,6 +24,7 @@
 #include <span>
 #include <utility>
 
+#include "common/constants.hpp"
 #include "kernels/tanh_sinh_table.hpp"
 
 namespace caldrith::double_exponential {
@@ -36,7 +37,6 @@ struct Integral {
 
 template <class F>
 Integral integrate_counted(F&& f, double a, double b, double target) {
-    constexpr double PI = 3.141592653589793;
     constexpr double LARGEST_DOUBLE = 1.7976931348623157e308;
     constexpr int UNTESTED_EVALUATIONS = 13;  // levels 0 and 1 are too coarse to judge convergence
 

@@ -46,13 +46,12 @@
 #include <span>
 #include <utility>
 
+#include "common/constants.hpp"
 #include "kernels/elliptic_tables.hpp"
 
 namespace caldrith {
 namespace {
 
-constexpr double PI = 3.141592653589793;
-constexpr double HALF_PI = 1.5707963267948966;
 constexpr double INF = std::numeric_limits<double>::infinity();
 constexpr double NOT_A_NUMBER = std::numeric_limits<double>::quiet_NaN();
 constexpr double EPSILON = 2.220446049250313e-16;  // 2^-52

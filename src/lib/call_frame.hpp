@@ -7,8 +7,6 @@
 // a large input must not end the process.
 #pragma once
 
-#include <new>
-
 #include "common/fault.hpp"
 #include "lib/python_error.hpp"
 

@@ -1,6 +1,5 @@
 #include "lib/conversion.hpp"
 
-#include <cstdint>
 #include <new>
 
 #include "common/fault.hpp"

@@ -32,36 +32,34 @@ constexpr FunctionDescription DISCRETE_FLUX_MAP_HEYROVSKY{"discrete_flux_map_hey
 
 constexpr int FLAGS = METH_FASTCALL | METH_KEYWORDS | METH_STATIC;
 
-template <PyCFunctionFastWithKeywords Entry>
-constexpr PyMethodDef method(const char* name, const char* signature) {
-    return {name, reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(Entry)), FLAGS, signature};
+// The table entry of a function: its entry point generated from the
+// description, the model and the parameter kinds.
+template <const FunctionDescription& Description, auto Model, class... Kinds>
+constexpr PyMethodDef method(const char* signature) {
+    PyCFunctionFastWithKeywords entry = function_entry<Description, Model, Kinds...>;
+    return {Description.name, reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(entry)), FLAGS,
+            signature};
 }
 
 // ml_doc holds the signature line alone, so the interpreter exposes it as
 // __text_signature__ and __doc__ is None.
 std::array<PyMethodDef, 8> TABLE = {
-    method<function_entry<WITT_MAO, &witt_mao_magnification, Sequence, Float, Float>>(
-        "witt_mao_magnification", "witt_mao_magnification(l, re, rstar)\n--\n\n"),
-    method<function_entry<INTEGRATED_WITT_MAO, &integrated_witt_mao_magnification, Sequence, Float, Float>>(
-        "integrated_witt_mao_magnification", "integrated_witt_mao_magnification(l, re, rstar)\n--\n\n"),
-    method<function_entry<INTEGRATED_FLUX_MAP_WITT_MAO, &integrated_flux_map_witt_mao_magnification, Sequence,
-                          Float, Float, Sequence, Sequence>>(
-        "integrated_flux_map_witt_mao_magnification",
-        "integrated_flux_map_witt_mao_magnification(l, re, rstar, bl, bf)\n--\n\n"),
-    method<function_entry<MULTI_WITT_MAO, &multi_witt_mao_magnification, Sequence, Sequence, Sequence>>(
-        "multi_witt_mao_magnification", "multi_witt_mao_magnification(l, re, rstar)\n--\n\n"),
-    method<function_entry<HEYROVSKY, &heyrovsky_magnification, Float, Float, Float, Float>>(
-        "heyrovsky_magnification", "heyrovsky_magnification(l, r, re, rstar)\n--\n\n"),
-    method<function_entry<INTEGRATED_HEYROVSKY, &integrated_heyrovsky_magnification, Sequence, Float, Float>>(
-        "integrated_heyrovsky_magnification", "integrated_heyrovsky_magnification(l, re, rstar)\n--\n\n"),
-    method<function_entry<INTEGRATED_FLUX_MAP_HEYROVSKY, &integrated_flux_map_heyrovsky_magnification, Sequence,
-                          Float, Float, Sequence, Sequence>>(
-        "integrated_flux_map_heyrovsky_magnification",
-        "integrated_flux_map_heyrovsky_magnification(l, re, rstar, bl, bf)\n--\n\n"),
-    method<function_entry<DISCRETE_FLUX_MAP_HEYROVSKY, &discrete_flux_map_heyrovsky_magnification, Sequence,
-                          Float, Float, Sequence, Sequence>>(
-        "discrete_flux_map_heyrovsky_magnification",
-        "discrete_flux_map_heyrovsky_magnification(l, re, rstar, bl, bf)\n--\n\n"),
+    method<WITT_MAO, &witt_mao_magnification, Sequence, Float, Float>(
+        "witt_mao_magnification(l, re, rstar)\n--\n\n"),
+    method<INTEGRATED_WITT_MAO, &integrated_witt_mao_magnification, Sequence, Float, Float>(
+        "integrated_witt_mao_magnification(l, re, rstar)\n--\n\n"),
+    method<INTEGRATED_FLUX_MAP_WITT_MAO, &integrated_flux_map_witt_mao_magnification, Sequence, Float, Float,
+           Sequence, Sequence>("integrated_flux_map_witt_mao_magnification(l, re, rstar, bl, bf)\n--\n\n"),
+    method<MULTI_WITT_MAO, &multi_witt_mao_magnification, Sequence, Sequence, Sequence>(
+        "multi_witt_mao_magnification(l, re, rstar)\n--\n\n"),
+    method<HEYROVSKY, &heyrovsky_magnification, Float, Float, Float, Float>(
+        "heyrovsky_magnification(l, r, re, rstar)\n--\n\n"),
+    method<INTEGRATED_HEYROVSKY, &integrated_heyrovsky_magnification, Sequence, Float, Float>(
+        "integrated_heyrovsky_magnification(l, re, rstar)\n--\n\n"),
+    method<INTEGRATED_FLUX_MAP_HEYROVSKY, &integrated_flux_map_heyrovsky_magnification, Sequence, Float, Float,
+           Sequence, Sequence>("integrated_flux_map_heyrovsky_magnification(l, re, rstar, bl, bf)\n--\n\n"),
+    method<DISCRETE_FLUX_MAP_HEYROVSKY, &discrete_flux_map_heyrovsky_magnification, Sequence, Float, Float,
+           Sequence, Sequence>("discrete_flux_map_heyrovsky_magnification(l, re, rstar, bl, bf)\n--\n\n"),
 };
 
 }  // namespace

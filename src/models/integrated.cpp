@@ -2,7 +2,7 @@
 // through two independent kernels.
 //
 // Through the uniform-disk kernel A_u(ρ') (the magnification of a uniform
-// disk of radius ρ'): split I into a uniform part 0.4 and a part 0.6 μ;
+// disk of radius ρ'): write I as a uniform share 0.4 plus a share 0.6 μ;
 // integrating the μ-weighted flux by parts over nested disks gives
 //
 //   μ(l) = π (0.6 J + 0.4 A_u(ρ)) / N,   J = ∫₀¹ μ² A_u(ρ μ) dt,

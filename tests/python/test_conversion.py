@@ -191,7 +191,7 @@ def test_failed_interpreter_call_without_exception_is_a_system_error():
     class Slot(ctypes.Structure):
         _fields_ = [("slot", ctypes.c_int), ("pfunc", ctypes.c_void_p)]
 
-    class Spec(ctypes.Structure):
+    class TypeLayout(ctypes.Structure):
         _fields_ = [("name", ctypes.c_char_p), ("basicsize", ctypes.c_int), ("itemsize", ctypes.c_int)]
         _fields_ += [("flags", ctypes.c_uint), ("slots", ctypes.POINTER(Slot))]
 
@@ -203,10 +203,10 @@ def test_failed_interpreter_call_without_exception_is_a_system_error():
         Slot(py_sq_item, ctypes.cast(item, ctypes.c_void_p)),
         Slot(0, None),
     )
-    from_spec = ctypes.pythonapi.PyType_FromSpec
-    from_spec.argtypes, from_spec.restype = [ctypes.POINTER(Spec)], ctypes.py_object
-    silent_type = from_spec(
-        ctypes.byref(Spec(b"silent.Silent", ctypes.sizeof(ctypes.py_object) * 2, 0, 0, slots))
+    make_type = ctypes.pythonapi.PyType_FromSpec
+    make_type.argtypes, make_type.restype = [ctypes.POINTER(TypeLayout)], ctypes.py_object
+    silent_type = make_type(
+        ctypes.byref(TypeLayout(b"silent.Silent", ctypes.sizeof(ctypes.py_object) * 2, 0, 0, slots))
     )
 
     error = conversion_error(SystemError, WITT_MAO, silent_type(), 1.0, 0.1)
