@@ -7,7 +7,11 @@
 // magnification of the annulus [t − h, t + h] (h = 1e-4, clipped to [0, 1]),
 // the difference of two concentric uniform disks weighted by their areas,
 //   B(t) = (A_u(t₊) t₊² − A_u(t₋) t₋²) / (t₊² − t₋²),
-//   μ(l) = (1/N) ∫₀¹ I(t) 2πt B(t) dt.
+//   μ(l) = (1/N) ∫₀¹ I(t) 2πt B(t) dt,
+// split at t = l inside the star. The disks take the uniform-disk kernel
+// with its narrow near-limb window (1e-5 of their radius): the wide one would
+// give every disk whose limb lies within 0.1% of the lens the on-limb value,
+// and the differences of such disks would flatten the rings near t = l.
 // Integrated with the thin-ring kernel: see integrated.hpp. N = ∫₀¹ I(t) 2πt dt
 // in both; a profile without flux gives NaN or an infinity, unchecked.
 #include "models/flux_map.hpp"
@@ -82,12 +86,12 @@ std::vector<double> integrated_flux_map_witt_mao_magnification(std::span<const d
             const double outer_area = outer * outer;
             // An annulus reaching the centre has no inner disk.
             const double inner_flux =
-                inner_area == 0.0 ? 0.0 : witt_mao_magnification_scaled(u, inner * rho) * inner_area;
-            const double outer_magnification = witt_mao_magnification_scaled(u, outer * rho);
+                inner_area == 0.0 ? 0.0 : witt_mao_magnification_narrow(u, inner * rho) * inner_area;
+            const double outer_magnification = witt_mao_magnification_narrow(u, outer * rho);
             const double ring = (outer_magnification * outer_area - inner_flux) / (outer_area - inner_area);
             return profile(t) * ((TWO_PI * t) * ring);
         };
-        return double_exponential::integrate(annuli, 0.0, 1.0, INTEGRATION_TARGET) / flux;
+        return integrate_over_radius(annuli, position) / flux;
     });
 }
 

@@ -23,8 +23,6 @@
 namespace caldrith {
 namespace {
 
-constexpr double NEAR_RING = 1e-5;
-
 double near_ring(double l, double c, double c2, double g) {
     const double big_l = l * l;
     const double coefficient = (1.0 - g / (l + l)) * ((c + c) / l);
@@ -53,14 +51,18 @@ Outcome<double> general(double l, double r, double c, double c2, double g) {
 
 }  // namespace
 
-Outcome<double> heyrovsky_magnification(double l, double r, double re, double rstar) {
+Outcome<double> heyrovsky_magnification_within(double l, double r, double re, double rstar, double near_ring_window) {
     const double c = re / rstar;
     const double c2 = c * c;
     const double g = r - l;
-    if (std::fabs(g) < NEAR_RING) {
+    if (std::fabs(g) < near_ring_window) {
         return near_ring(l, c, c2, g);
     }
     return general(l, r, c, c2, g);
+}
+
+Outcome<double> heyrovsky_magnification(double l, double r, double re, double rstar) {
+    return heyrovsky_magnification_within(l, r, re, rstar, NEAR_RING_WINDOW);
 }
 
 }  // namespace caldrith

@@ -12,4 +12,14 @@ namespace caldrith {
 // with the message of the first elliptic integral that fails.
 Outcome<double> heyrovsky_magnification(double l, double r, double re, double rstar);
 
+// The ring's gap |r − l| below which the logarithmic expansion replaces the
+// closed form, as heyrovsky_magnification uses it.
+inline constexpr double NEAR_RING_WINDOW = 1e-5;
+
+// The same kernel with the expansion taken where |r − l| < near_ring_window.
+// The expansion holds for gaps small relative to l; a window proportional to
+// l keeps it from rings near a lens that is itself near the centre (l → 0),
+// where it diverges.
+Outcome<double> heyrovsky_magnification_within(double l, double r, double re, double rstar, double near_ring_window);
+
 }  // namespace caldrith

@@ -7,12 +7,9 @@
 // radius t):
 //
 //   μ(l) = (1/N) ∫₀¹ I(t) · 2πt · A(l, t) dt.
-//
-// For a lens inside the star (0 < l < 1) the ring through the lens makes A
-// logarithmically singular at t = l, so the integral is split there: the
-// double-exponential rule handles an endpoint singularity best.
 #pragma once
 
+#include <cmath>
 #include <limits>
 #include <span>
 #include <vector>
@@ -35,6 +32,24 @@ inline constexpr double LIMB_DARKENING_NORM = 2.5132741228717936;
 // The target absolute error of every integral over the star.
 inline constexpr double INTEGRATION_TARGET = 1e-16;
 
+// ∫₀¹ f(t) dt over the stellar radius for a lens `position` stellar radii
+// from the centre. Inside the star (0 < l < 1) the ring through the lens
+// makes ring magnifications logarithmically singular at t = l, so the
+// integral is split there: the double-exponential rule handles an endpoint
+// singularity, not an interior one.
+template <class F>
+double integrate_over_radius(F&& f, double position) {
+    if (position > 0.0 && position < 1.0) {
+        return double_exponential::integrate(f, 0.0, position, INTEGRATION_TARGET) +
+               double_exponential::integrate(f, position, 1.0, INTEGRATION_TARGET);
+    }
+    return double_exponential::integrate(f, 0.0, 1.0, INTEGRATION_TARGET);
+}
+
+// The relative near-ring window of the thin-ring kernel inside the profile
+// integrals: the expansion is taken where |t − l| < 1e-5 |l|.
+inline constexpr double RELATIVE_NEAR_RING_WINDOW = 1e-5;
+
 // The profile-weighted thin-ring magnification for each position of `l`
 // (stellar radii), divided by `norm`. A thin-ring error makes its integrand
 // value NaN, which the quadrature counts as 0.
@@ -42,17 +57,13 @@ template <class Profile>
 std::vector<double> _integrated_heyrovsky_magnification(std::span<const double> l, const Profile& profile,
                                                         double re, double rstar, double norm) {
     return each_position(l, [&](double position) {
+        const double near_ring_window = RELATIVE_NEAR_RING_WINDOW * std::fabs(position);
         auto integrand = [&](double t) {
-            const Outcome<double> ring = heyrovsky_magnification(position, t, re, rstar);
+            const Outcome<double> ring = heyrovsky_magnification_within(position, t, re, rstar, near_ring_window);
             const double magnification = ring ? *ring : std::numeric_limits<double>::quiet_NaN();
             return profile(t) * ((TWO_PI * t) * magnification);
         };
-        if (position > 0.0 && position < 1.0) {
-            return (double_exponential::integrate(integrand, 0.0, position, INTEGRATION_TARGET) +
-                    double_exponential::integrate(integrand, position, 1.0, INTEGRATION_TARGET)) /
-                   norm;
-        }
-        return double_exponential::integrate(integrand, 0.0, 1.0, INTEGRATION_TARGET) / norm;
+        return integrate_over_radius(integrand, position) / norm;
     });
 }
 

@@ -59,18 +59,29 @@ double general(double u, double rho) {
     return (t_p + (t_e - t_k)) / PI;
 }
 
-}  // namespace
-
-double witt_mao_magnification_scaled(double u, double rho) {
+// The three branches of the kernel; `window(ρ)` is the half-width of the band
+// around the limb (|u − ρ| below it) in which the on-limb value is returned.
+template <class Window>
+double uniform_disk(double u, double rho, Window window) {
     if (rho <= 0.0) {
         return point_source(u);
     }
-    // fmax ignores a NaN operand, so a NaN ρ gets the floor 1e-5.
-    const double tolerance = std::fmax(0.001 * std::fabs(rho), 1e-5);
-    if (tolerance > std::fabs(u - rho)) {
+    if (window(rho) > std::fabs(u - rho)) {
         return on_limb(rho);
     }
     return general(u, rho);
+}
+
+}  // namespace
+
+double witt_mao_magnification_scaled(double u, double rho) {
+    // fmax ignores a NaN operand, so a NaN ρ gets the floor 1e-5.
+    return uniform_disk(u, rho, [](double radius) { return std::fmax(0.001 * std::fabs(radius), 1e-5); });
+}
+
+double witt_mao_magnification_narrow(double u, double rho) {
+    // No absolute floor: a NaN ρ fails the comparison and takes the general branch.
+    return uniform_disk(u, rho, [](double radius) { return 1e-5 * std::fabs(radius); });
 }
 
 std::vector<double> witt_mao_magnification(std::span<const double> l, double re, double rstar) {

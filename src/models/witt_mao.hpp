@@ -12,6 +12,12 @@ namespace caldrith {
 // error gives NaN.
 double witt_mao_magnification_scaled(double u, double rho);
 
+// The same kernel with a near-limb window of 1e-5 ρ and no absolute floor,
+// so that disks whose limb lies close to (but not on) the lens keep their
+// exact value. Used where disks of many radii are differenced, which the
+// wide window would flatten into a band of on-limb values.
+double witt_mao_magnification_narrow(double u, double rho);
+
 // One star (Einstein radius `re`, stellar radius `rstar`, in one unit) at
 // each position of `l` (in stellar radii), in the order of `l`. Evaluated on
 // the worker pool.

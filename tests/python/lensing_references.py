@@ -92,5 +92,26 @@ def sampled_average(l, rho, bl, bf):
     return disk_average(l, rho, sampled_profile(bl, bf), breaks=[b for b in bl if 0 < b < 1])
 
 
+def uniform_disk(u, rho, dps=30):
+    """The Witt-Mao closed form for a uniform disk of radius rho at separation u (Einstein radii),
+    with mpmath's complete elliptic integrals (parameter convention, Pi(n, m))."""
+    with mpmath.workdps(dps):
+        u, rho = mpmath.mpf(u), mpmath.mpf(rho)
+        q = rho * rho
+        if u == 0:
+            return mpmath.sqrt(q + 4) / rho
+        if u == rho:  # the lens on the limb: n = 1, where the terms of the general form cancel
+            return ((1 + q) / q * (mpmath.asin((q - 1) / (1 + q)) + mpmath.pi / 2) + 2 / rho) / mpmath.pi
+        d, s = u - rho, u + rho
+        w = mpmath.sqrt(4 + d * d)
+        n = 4 * u * rho / (s * s)
+        m = 4 * n / (w * w)
+        return (
+            s * w / (2 * q) * mpmath.ellipe(m)
+            - d * (8 + u * u - q) / (2 * q * w) * mpmath.ellipk(m)
+            + 2 * d * d * (1 + q) / (q * s * w) * mpmath.ellippi(n, m)
+        ) / mpmath.pi
+
+
 def relative_error(value, reference):
     return abs(float((value - reference) / reference))

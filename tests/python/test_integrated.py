@@ -6,11 +6,12 @@ import math
 import pytest
 
 import caldrith
-from lensing_references import limb_darkened_average, point_lens, relative_error
+from lensing_references import limb_darkened_average, point_lens, relative_error, sampled_average
 
 THIN_RING = caldrith.integrated_heyrovsky_magnification
 UNIFORM_DISK = caldrith.integrated_witt_mao_magnification
-LINEAR_PROFILE = ([0.0, 1.0], [1.0, 0.45])
+LINEAR_SAMPLES = ((0.0, 1.0), (1.0, 0.45))
+LINEAR_PROFILE = tuple(map(list, LINEAR_SAMPLES))
 
 
 def with_linear_profile(flux_map):
@@ -22,7 +23,7 @@ FLUX_MAP_UNIFORM_DISK = with_linear_profile(caldrith.integrated_flux_map_witt_ma
 
 
 # Against the mean of the point-lens magnification over the limb-darkened disk (17-digit quadrature, good
-# to 1e-18). Measured, thin ring / uniform disk: centre 1.2e-5 low (below) / 6.9e-13; inside 7.9e-13 and
+# to 1e-18). Measured, thin ring / uniform disk: centre 1.0e-14 / 6.9e-13; inside 7.9e-13 and
 # 5.4e-12 (split at the ring through the lens) / 2.4e-6 and 2.8e-6 (the uniform-disk integrand has a
 # logarithmic kink at t = sqrt(1 - l^2), where the nested disk's limb crosses the lens, and is not split
 # there); limb 2.7e-12 / 4.8e-5 (up to 2e-3 within 1e-3 of the limb, the kernel's on-limb window);
@@ -30,7 +31,7 @@ FLUX_MAP_UNIFORM_DISK = with_linear_profile(caldrith.integrated_flux_map_witt_ma
 @pytest.mark.parametrize(
     "l, rho, thin_ring_tolerance, uniform_disk_tolerance",
     [
-        (0.0, 0.05, 2e-5, 1e-11),
+        (0.0, 0.05, 1e-12, 1e-11),
         (0.5, 0.05, 1e-10, 1e-5),
         (0.9, 1.0, 1e-10, 1e-5),
         (1.0, 0.05, 1e-10, 2e-4),
@@ -44,20 +45,29 @@ def test_agrees_with_the_disk_average(l, rho, thin_ring_tolerance, uniform_disk_
     assert relative_error(UNIFORM_DISK([l], 1.0, rho)[0], reference) < uniform_disk_tolerance
 
 
+# With the lens within 1e-4 stellar radii of the centre the magnification is that of l = 0 to 1e-8 relative.
+# The thin-ring expansion near the lens holds only for gaps small against l itself; inside the profile
+# integrals it is taken where |t - l| < 1e-5 l, so rings near a lens at the centre keep their closed form
+# (at l = 0 the point-lens value). Measured against the disk average at l = 0: 1e-14 at l = 0, 9e-14 at
+# 1e-8, 5e-13 at 1e-6, 3.9e-11 at 1e-5 (the magnification itself has moved by then).
+@pytest.mark.parametrize("function", [THIN_RING, FLUX_MAP_THIN_RING])
 @pytest.mark.parametrize("rho", [0.05, 1.0])
-def test_thin_ring_route_misses_the_innermost_rings_at_the_centre(rho):
-    # At l = 0 the rings t < 1e-5 fall into the near-ring branch, which divides by l and gives +inf
-    # (counted as 0), and the jump at t = 1e-5 costs the quadrature another 3e-7.
-    [value] = THIN_RING([0.0], 1.0, rho)
-    assert 1e-6 < 1 - value / float(limb_darkened_average(0.0, rho)) < 2e-5
+def test_thin_ring_routes_with_the_lens_at_the_centre(function, rho):
+    positions = [0.0, 1e-12, 1e-8, 1e-6, 1e-5]
+    if function is THIN_RING:
+        reference = limb_darkened_average(0.0, rho)
+    else:
+        reference = sampled_average(0.0, rho, *LINEAR_SAMPLES)
+    for value in function(positions, 1.0, rho):
+        assert relative_error(value, reference) < 1e-9
 
 
 # Two kernels, one physical quantity. Measured worst relative differences over rho in
 # {0.01, 0.05, 0.3, 1, 3}: outside 2.7e-14; inside 2.2e-5 and at the limb 2.1e-3 (the uniform-disk
-# route, see above); at the centre 1.2e-5 (the thin-ring route). For rho = 0.001 the inside figure
-# grows to 1.1e-4: the uniform-disk kernel's near-limb window has the absolute floor 1e-5.
+# route, see above); at the centre 7e-11 (rho = 0.01). For rho = 0.001 the inside figure grows to 1.1e-4: the
+# uniform-disk kernel's near-limb window has the absolute floor 1e-5.
 REGIONS = {
-    "centre": ([0.0], 2e-5),
+    "centre": ([0.0], 2e-10),
     "inside": ([0.1, 0.3, 0.5, 0.7, 0.9, 0.97], 5e-5),
     "limb": ([0.999, 1.0, 1.001], 5e-3),
     "outside": ([1.05, 1.2, 1.5, 2.0, 3.0, 10.0], 1e-13),
