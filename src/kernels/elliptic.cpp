@@ -47,33 +47,69 @@
 #include <utility>
 
 #include "common/constants.hpp"
+#include "kernels/elliptic_detail.hpp"
 #include "kernels/elliptic_tables.hpp"
 
 namespace caldrith {
+
+namespace elliptic::detail {
+
+double rc(double x, double y) {
+    double prefix = 1.0;
+    if (y < 0.0) {
+        prefix = std::sqrt(x / (x - y));
+        x = x - y;
+        y = -y;
+    }
+    if (x == 0.0) {
+        return prefix * HALF_PI / std::sqrt(y);
+    }
+    if (x == y) {
+        return prefix / std::sqrt(x);
+    }
+    if (y > x) {
+        return prefix * std::atan(std::sqrt((y - x) / x)) / std::sqrt(y - x);
+    }
+    if (y / x > 0.5) {
+        const double s = std::sqrt((x - y) / x);
+        return prefix * (std::log1p(s) - std::log1p(-s)) / (std::sqrt(x - y) + std::sqrt(x - y));
+    }
+    return prefix * std::log((std::sqrt(x) + std::sqrt(x - y)) / std::sqrt(y)) / std::sqrt(x - y);
+}
+
+double rc_one_one_plus(double e) {
+    if (e > 0.0) {
+        const double s = std::sqrt(e);
+        return std::atan(s) / s;
+    }
+    if (e == 0.0) {
+        return 1.0;
+    }
+    if (e > -0.5) {
+        const double s = std::sqrt(-e);
+        return (std::log1p(s) - std::log1p(-s)) / (2.0 * s);
+    }
+    return rc(1.0, 1.0 + e);
+}
+
+}  // namespace elliptic::detail
+
 namespace {
+
+using namespace elliptic::detail;
 
 constexpr double INF = std::numeric_limits<double>::infinity();
 constexpr double NOT_A_NUMBER = std::numeric_limits<double>::quiet_NaN();
 constexpr double EPSILON = 2.220446049250313e-16;  // 2^-52
-// Relative tolerance of every AGM loop: 2.7 ε.
-constexpr double AGM_TOLERANCE = 5.995204332975846e-16;
-// Duplication constants: (3ε)^(-1/8), (ε/4)^(-1/8), (ε/5)^(-1/8).
+// Duplication constants of RF and RD: (3ε)^(-1/8), (ε/4)^(-1/8).
 constexpr double RF_SCALE = 78.8959690786408;
 constexpr double RD_SCALE = 107.63474115247546;
-constexpr double RJ_SCALE = 110.67925377307274;
 // 20 m must lie in the signed 64-bit range for the interval index.
 constexpr double INDEX_LIMIT = 0x1p63;
-constexpr double ONE_MINUS_EPSILON = 0.9999999999999998;  // 1 - 2^-52
 constexpr double ONE_PLUS_EPSILON = 1.0000000000000002;   // 1 + 2^-52
 // Minus one hundredth of the largest double: Π tends to 0 below it.
 constexpr double VANISHING_LIMIT = -1.7976931348623156e306;
 
-// The AGM series of E and RD has no cap of its own: from a positive pair it
-// converges within 50 steps (the slowest start from two subnormal arguments of
-// RD), while a pair with one zero member (RD(0, 0, z)) never does, since the
-// other member halves down to 0 and the test 0 >= 0 holds forever. This bound
-// ends that case with NaN and no other.
-constexpr int AGM_SERIES_CAP = 256;
 // For a fixed triple the principal-value map p -> p' of RJ is an involution,
 // so a chain of non-positive p returns to (about) its start and may cycle
 // forever: RJ(0, -1, 1, 0) -> RJ(-1, 0, 1, -1) -> RJ(-1, 0, 1, 0) -> ..., or
@@ -161,59 +197,7 @@ AgmSeries agm_series(double a, double g) {
     return {sum, PI / (a + g)};
 }
 
-// RC(x, y) = RF(x, y, y), with the Cauchy principal value for y < 0.
-double rc(double x, double y) {
-    double prefix = 1.0;
-    if (y < 0.0) {
-        prefix = std::sqrt(x / (x - y));
-        x = x - y;
-        y = -y;
-    }
-    if (x == 0.0) {
-        return prefix * HALF_PI / std::sqrt(y);
-    }
-    if (x == y) {
-        return prefix / std::sqrt(x);
-    }
-    if (y > x) {
-        return prefix * std::atan(std::sqrt((y - x) / x)) / std::sqrt(y - x);
-    }
-    if (y / x > 0.5) {
-        const double s = std::sqrt((x - y) / x);
-        return prefix * (std::log1p(s) - std::log1p(-s)) / (std::sqrt(x - y) + std::sqrt(x - y));
-    }
-    return prefix * std::log((std::sqrt(x) + std::sqrt(x - y)) / std::sqrt(y)) / std::sqrt(x - y);
-}
-
-// RC(1, 1 + e) for the duplication of RJ, with the closed forms that avoid
-// cancellation near e = 0.
-double rc_one_one_plus(double e) {
-    if (e > 0.0) {
-        const double s = std::sqrt(e);
-        return std::atan(s) / s;
-    }
-    if (e == 0.0) {
-        return 1.0;
-    }
-    if (e > -0.5) {
-        const double s = std::sqrt(-e);
-        return (std::log1p(s) - std::log1p(-s)) / (2.0 * s);
-    }
-    return rc(1.0, 1.0 + e);
-}
-
 double max_of(double a, double b, double c) { return std::fmax(std::fmax(a, b), c); }
-
-// λ of one duplication step, from the square roots of x, y, z.
-double lambda(double sx, double sy, double sz) { return sx * sy + sx * sz + sy * sz; }
-
-// The seventh-order series of RD and RJ (DLMF 19.36.2), term by term.
-double series7(double e2, double e3, double e4, double e5) {
-    return 1.0 - 3.0 * e2 / 14.0 + e3 / 6.0 + 9.0 * e2 * e2 / 88.0 - 3.0 * e4 / 22.0 -
-           9.0 * e2 * e3 / 52.0 + 3.0 * e5 / 26.0 - e2 * e2 * e2 / 16.0 + 3.0 * e3 * e3 / 40.0 +
-           3.0 * e2 * e4 / 20.0 + 45.0 * e2 * e2 * e3 / 272.0 -
-           9.0 * (e3 * e4 + e2 * e5) / 68.0;
-}
 
 double rj(double x, double y, double z, double p, int depth);
 
@@ -274,7 +258,7 @@ double rj(double x, double y, double z, double p, int depth) {
     double f = 1.0;
     double r = 0.0;
     for (int pass = 0;; ++pass) {
-        if (pass == 100) {
+        if (pass == RJ_PASSES) {
             return NOT_A_NUMBER;
         }
         const double rx = std::sqrt(x);
@@ -302,15 +286,7 @@ double rj(double x, double y, double z, double p, int depth) {
         delta = delta * 0.015625;
     }
 
-    const double sx = (a0 - x0) * f / a;
-    const double sy = (a0 - y0) * f / a;
-    const double sz = (a0 - z0) * f / a;
-    const double sp = (-sx - sy - sz) * 0.5;
-    const double e2 = sx * sy + sx * sz + sy * sz - 3.0 * sp * sp;
-    const double e3 = sx * sy * sz + 2.0 * e2 * sp + 4.0 * sp * sp * sp;
-    const double e4 = (2.0 * sx * sy * sz + e2 * sp + 3.0 * sp * sp * sp) * sp;
-    const double e5 = sx * sy * sz * sp * sp;
-    return 6.0 * r + (std::pow(a, -1.5) * f) * series7(e2, e3, e4, e5);
+    return rj_series(a0, x0, y0, z0, a, f, r, [](double value) { return std::pow(value, -1.5); });
 }
 
 // The value of a Legendre-form integral, NaN in place of an error.
@@ -343,7 +319,7 @@ Outcome<double> ellipk(double m) {
         }
         return Unexpected{ELLIPK_ABOVE_ONE};
     }
-    return pi_over_agm(1.0, std::sqrt(1.0 - m), 10);
+    return pi_over_agm(1.0, std::sqrt(1.0 - m), ELLIPK_AGM_PASSES);
 }
 
 Outcome<double> ellipe(double m) {
@@ -467,7 +443,7 @@ double elliprf(double x, double y, double z) {
         std::swap(y, z);
     }
     if (z == 0.0) {
-        return pi_over_agm(std::sqrt(x), std::sqrt(y), 11);
+        return pi_over_agm(std::sqrt(x), std::sqrt(y), RF_AGM_PASSES);
     }
 
     const double x0 = x;
