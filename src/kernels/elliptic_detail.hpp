@@ -96,7 +96,12 @@ constexpr std::size_t most_coefficients(const std::array<std::span<const double>
     return most;
 }
 
-inline constexpr auto ELLIPK_ROWS = taylor_rows<most_coefficients(ELLIPK_TAYLOR)>(ELLIPK_TAYLOR);
-inline constexpr auto ELLIPE_ROWS = taylor_rows<most_coefficients(ELLIPE_TAYLOR)>(ELLIPE_TAYLOR);
+// Both tables with the rows of the longer one, so that K and E at one
+// argument run their Horner steps side by side.
+inline constexpr std::size_t TAYLOR_ROWS = most_coefficients(ELLIPK_TAYLOR) > most_coefficients(ELLIPE_TAYLOR)
+                                               ? most_coefficients(ELLIPK_TAYLOR)
+                                               : most_coefficients(ELLIPE_TAYLOR);
+inline constexpr auto ELLIPK_ROWS = taylor_rows<TAYLOR_ROWS>(ELLIPK_TAYLOR);
+inline constexpr auto ELLIPE_ROWS = taylor_rows<TAYLOR_ROWS>(ELLIPE_TAYLOR);
 
 }  // namespace caldrith::elliptic::detail

@@ -23,15 +23,25 @@ namespace elliptic_lanes {
 
 namespace el = caldrith::elliptic::detail;
 
-// Horner's rule on the interval polynomial of each lane (padded rows).
-template <std::size_t ROWS>
-CALDRITH_LANES_INLINE V taylor(const el::TaylorRows<ROWS>& rows, M interval, V m) {
+// Horner's rule on the interval polynomials of each lane (padded rows), for
+// one table or two side by side.
+CALDRITH_LANES_INLINE V taylor(const el::TaylorRows<el::TAYLOR_ROWS>& rows, M interval, V m) {
     const V d = m - gather(el::TAYLOR_CENTRES.data(), interval);
-    V value = gather(rows[ROWS - 1].data(), interval);
-    for (std::size_t j = ROWS - 1; j-- > 0;) {
+    V value = gather(rows[el::TAYLOR_ROWS - 1].data(), interval);
+    for (std::size_t j = el::TAYLOR_ROWS - 1; j-- > 0;) {
         value = value * d + gather(rows[j].data(), interval);
     }
     return value;
+}
+
+CALDRITH_LANES_INLINE void taylor_k_e(M interval, V m, V& k, V& e) {
+    const V d = m - gather(el::TAYLOR_CENTRES.data(), interval);
+    k = gather(el::ELLIPK_ROWS[el::TAYLOR_ROWS - 1].data(), interval);
+    e = gather(el::ELLIPE_ROWS[el::TAYLOR_ROWS - 1].data(), interval);
+    for (std::size_t j = el::TAYLOR_ROWS - 1; j-- > 0;) {
+        k = k * d + gather(el::ELLIPK_ROWS[j].data(), interval);
+        e = e * d + gather(el::ELLIPE_ROWS[j].data(), interval);
+    }
 }
 
 // The interval of each lane with -1 < t = 20 m < 18: trunc(t) in 0..17, two
@@ -123,6 +133,47 @@ CALDRITH_LANES_INLINE V ellipe(V m, M lanes) {
     return result;
 }
 
+// K(m) and E(m) together in the lanes with 0 <= m < 1.
+CALDRITH_LANES_INLINE void ellipk_ellipe(V m, M lanes, V& k, V& e) {
+    const V t = m * 20.0;
+    const M polynomial = lanes & (t < 18.0);
+    const M agm = lanes & ~polynomial;
+    k = splat(0.0);
+    e = splat(0.0);
+    if (any(polynomial)) {
+        taylor_k_e(interval_of(polynomial, t), m, k, e);
+    }
+    if (any(agm)) {
+        const V g0 = sqrt(1.0 - select(agm, m, splat(0.0)));
+        k = select(agm, pi_over_agm(splat(1.0), g0, el::ELLIPK_AGM_PASSES, agm), k);
+        e = select(agm, agm_series_e(g0, agm), e);
+    }
+}
+
+// The term RC(1, 1 + e) of a duplication pass of RJ, or RC(1, b) for
+// -1.5 < e < -0.5, as rj in elliptic.cpp takes it: the closed forms
+// atan(√e)/√e (e > 0) and (log1p(s) − log1p(−s))/(2s), s = √(−e)
+// (−0.5 < e < 0) lane-wise with atan and log1p per lane, 1 for e = 0, and the
+// general RC per lane for the rest.
+CALDRITH_LANES_INLINE V rj_rc_term(V e, M active, V p, V rx, V ry, V rz, V rp, V d) {
+    const M positive = e > 0.0;
+    const M zero = e == 0.0;
+    const M closed = active & (positive | ((e < 0.0) & (e > -0.5)));
+    const V s = sqrt(select(closed, abs(e), splat(1.0)));
+    const V top = per_lane(closed, splat(0.0), [&](int i) {
+        return e[i] > 0.0 ? std::atan(s[i]) : std::log1p(s[i]) - std::log1p(-s[i]);
+    });
+    V term = select(zero, splat(1.0), top / select(positive, s, 2.0 * s));
+    const M rest = active & ~closed & ~zero;
+    if (any(rest)) {
+        const V b = ((p + rx * (ry + rz)) + ry * rz) * 2.0 * rp / d;
+        term = per_lane(rest, term, [&](int i) {
+            return (-1.5 < e[i] && e[i] < -0.5) ? el::rc(1.0, b[i]) : el::rc_one_one_plus(e[i]);
+        });
+    }
+    return term;
+}
+
 // RJ(x, y, z, p) by duplication, for lanes with p > 0 that none of the
 // special cases of the scalar code takes (x, y, z pairwise distinct, z ≠ p):
 // NaN in lanes that do not converge within the cap.
@@ -147,11 +198,7 @@ CALDRITH_LANES_INLINE V rj_duplication(V x, V y, V z, V p, M active) {
         const V rp = sqrt(p);
         const V d = ((rp + rx) * (rp + ry)) * (rp + rz);
         const V e = delta / (d * d);
-        const V b = ((p + rx * (ry + rz)) + ry * rz) * 2.0 * rp / d;
-        const V term = per_lane(active, splat(0.0), [&](int i) {
-            return (-1.5 < e[i] && e[i] < -0.5) ? el::rc(1.0, b[i]) : el::rc_one_one_plus(e[i]);
-        });
-        r = select(active, r + (f / d) * term, r);
+        r = select(active, r + (f / d) * rj_rc_term(e, active, p, rx, ry, rz, rp, d), r);
         const V l = el::lambda(rx, ry, rz);
         a = select(active, (a + l) * 0.25, a);
         f = select(active, f * 0.25, f);

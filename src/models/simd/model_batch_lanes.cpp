@@ -47,8 +47,9 @@ V uniform_disk_general(V u, V rho, NearLimbWindow window, M& served) {
     if (!any(served)) {
         return splat(0.0);
     }
-    const V e = lanes::ellipe(m, served);
-    const V big_k = lanes::ellipk(m, served);
+    V e;
+    V big_k;
+    lanes::ellipk_ellipe(m, served, big_k, e);
     const V p = lanes::ellippi(n, m, served);
     const V t_e = e * ((w * s) / (2.0 * q));
     const V t_k = (d * ((u * u - q) * 0.5 + 4.0) / (w * q)) * big_k;
