@@ -20,7 +20,9 @@
 // nothing (the nodes stop short of the endpoints).
 #pragma once
 
+#include <array>
 #include <cmath>
+#include <cstddef>
 #include <span>
 #include <utility>
 
@@ -35,30 +37,55 @@ struct Integral {
     int evaluations;
 };
 
-template <class F>
-Integral integrate_counted(F&& f, double a, double b, double target) {
+// The most integrand points evaluated at once: the new nodes of the last
+// level, each at +x and -x.
+inline constexpr std::size_t MOST_POINTS = 2 * detail::TANH_SINH_LEVELS.back().size();
+
+// The integral of a batch integrand: `batch(points, values)` sets values[i]
+// to f(points[i]) for the points of one call (at most MOST_POINTS). The
+// integrand is asked for the centre first, then for each level's new nodes
+// in one call, in table order, each node at +x then at -x; the sums are
+// formed node by node in that order, so the result is that of evaluating f
+// point by point.
+template <class Batch>
+Integral integrate_batch_counted(Batch&& batch, double a, double b, double target) {
     constexpr double LARGEST_DOUBLE = 1.7976931348623157e308;
     constexpr int UNTESTED_EVALUATIONS = 13;  // levels 0 and 1 are too coarse to judge convergence
 
     const double c = (b - a) * 0.5;
     const double d = (a + b) * 0.5;
-    // Singular or undefined points contribute nothing.
-    auto g = [&](double x) {
-        const double value = f(x * c + d);
-        return std::isfinite(value) ? value : 0.0;
+    std::array<double, MOST_POINTS> points;
+    std::array<double, MOST_POINTS> values;
+    // g(x) = f(x c + d) at the abscissas x[i]; singular or undefined points
+    // contribute nothing.
+    auto g = [&](std::size_t count) {
+        for (std::size_t i = 0; i < count; ++i) {
+            points[i] = points[i] * c + d;
+        }
+        batch(std::span<const double>(points.data(), count), std::span<double>(values.data(), count));
+        for (std::size_t i = 0; i < count; ++i) {
+            values[i] = std::isfinite(values[i]) ? values[i] : 0.0;
+        }
     };
     const double epsilon = (target * 0.25) / c;
 
-    double estimate = g(0.0) * PI;
+    points[0] = 0.0;
+    g(1);
+    double estimate = values[0] * PI;
     int evaluations = 1;
     double previous_difference = LARGEST_DOUBLE;
 
     for (const std::span<const detail::TanhSinhNode> level : detail::TANH_SINH_LEVELS) {
+        for (std::size_t j = 0; j < level.size(); ++j) {
+            points[2 * j] = level[j].abscissa;
+            points[2 * j + 1] = -level[j].abscissa;
+        }
+        g(2 * level.size());
         double sum = 0.0;
-        for (const detail::TanhSinhNode& node : level) {
-            const double right = g(node.abscissa);
-            const double left = g(-node.abscissa);
-            sum = sum + (left + right) * node.weight;
+        for (std::size_t j = 0; j < level.size(); ++j) {
+            const double right = values[2 * j];
+            const double left = values[2 * j + 1];
+            sum = sum + (left + right) * level[j].weight;
         }
         evaluations = evaluations + 2 * static_cast<int>(level.size());
 
@@ -82,6 +109,23 @@ Integral integrate_counted(F&& f, double a, double b, double target) {
         previous_difference = difference;
     }
     return {c * estimate, evaluations};
+}
+
+template <class Batch>
+double integrate_batch(Batch&& batch, double a, double b, double target) {
+    return integrate_batch_counted(std::forward<Batch>(batch), a, b, target).value;
+}
+
+// The integral of f, called point by point in the order above.
+template <class F>
+Integral integrate_counted(F&& f, double a, double b, double target) {
+    return integrate_batch_counted(
+        [&f](std::span<const double> points, std::span<double> values) {
+            for (std::size_t i = 0; i < points.size(); ++i) {
+                values[i] = f(points[i]);
+            }
+        },
+        a, b, target);
 }
 
 // ∫_a^b f(t) dt, aiming at the absolute error `target`.

@@ -26,8 +26,8 @@ const ModelBatch SCALAR{
     [](std::span<const double> u, std::span<const double> rho, NearLimbWindow window, std::span<double> result) {
         const auto kernel =
             window == NearLimbWindow::standard ? witt_mao_magnification_scaled : witt_mao_magnification_narrow;
-        for (std::size_t i = 0; i < u.size(); ++i) {
-            result[i] = kernel(u[i], rho[rho.size() == 1 ? 0 : i]);
+        for (std::size_t i = 0; i < result.size(); ++i) {
+            result[i] = kernel(u[u.size() == 1 ? 0 : i], rho[rho.size() == 1 ? 0 : i]);
         }
     },
     [](double l, std::span<const double> r, double re, double rstar, double near_ring_window,

@@ -16,7 +16,7 @@ enum class NearLimbWindow { standard, narrow };
 
 struct ModelBatch {
     // result[i] = the uniform-disk kernel at (u[i], rho[i]) with the given
-    // window; a `rho` of one element serves every u.
+    // window; a `u` or a `rho` of one element serves every result.
     void (*uniform_disk)(std::span<const double> u, std::span<const double> rho, NearLimbWindow window,
                          std::span<double> result);
     // result[i] = heyrovsky_magnification_within(l, r[i], re, rstar,

@@ -16,10 +16,13 @@
 // in both; a profile without flux gives NaN or an infinity, unchecked.
 #include "models/flux_map.hpp"
 
+#include <algorithm>
+#include <array>
 #include <cmath>
 
 #include "common/fault.hpp"
 #include "kernels/interp.hpp"
+#include "models/batch.hpp"
 #include "models/each_position.hpp"
 #include "models/heyrovsky.hpp"
 #include "models/integrated.hpp"
@@ -29,6 +32,12 @@ namespace caldrith {
 namespace {
 
 constexpr double ANNULUS_HALF_WIDTH = 1e-4;
+
+// Per-node values of one quadrature level.
+using Points = std::array<double, double_exponential::MOST_POINTS>;
+
+// Rings per batch of the discrete flux map.
+constexpr std::size_t RING_BLOCK = 256;
 
 // The sampled profile, 0 outside the samples, and its total flux. The
 // samples must pair up: unequal lengths are an internal fault.
@@ -57,14 +66,25 @@ Outcome<std::vector<double>> discrete_flux_map_heyrovsky_magnification(std::span
     assert_equal_counts(bl.size(), bf.size());
     std::vector<double> result;
     result.reserve(l.size());
+    const ModelBatch& batch = model_batch();
+    std::array<double, RING_BLOCK> rings;
     for (const double position : l) {
         double sum = 0.0;
-        for (std::size_t j = 0; j < bl.size(); ++j) {
-            const Outcome<double> ring = heyrovsky_magnification(position, bl[j], re, rstar);
-            if (!ring) {
-                return Unexpected{ring.error()};
+        for (std::size_t begin = 0; begin < bl.size(); begin += RING_BLOCK) {
+            const std::size_t count = std::min(RING_BLOCK, bl.size() - begin);
+            batch.thin_ring(position, bl.subspan(begin, count), re, rstar, NEAR_RING_WINDOW, {rings.data(), count});
+            for (std::size_t j = 0; j < count; ++j) {
+                double ring = rings[j];
+                // NaN stands for a value or an error: the scalar kernel tells which.
+                if (std::isnan(ring)) {
+                    const Outcome<double> outcome = heyrovsky_magnification(position, bl[begin + j], re, rstar);
+                    if (!outcome) {
+                        return Unexpected{outcome.error()};
+                    }
+                    ring = *outcome;
+                }
+                sum = sum + (ring * bf[begin + j]);
             }
-            sum = sum + (*ring * bf[j]);
         }
         result.push_back(sum);
     }
@@ -79,17 +99,35 @@ std::vector<double> integrated_flux_map_witt_mao_magnification(std::span<const d
     const double rho = rstar / re;
     return each_position(l, [&](double position) {
         const double u = position * rho;
-        auto annuli = [&](double t) {
-            const double inner = std::fmax(t + (-ANNULUS_HALF_WIDTH), 0.0);
-            const double outer = std::fmin(t + ANNULUS_HALF_WIDTH, 1.0);
-            const double inner_area = inner * inner;
-            const double outer_area = outer * outer;
-            // An annulus reaching the centre has no inner disk.
-            const double inner_flux =
-                inner_area == 0.0 ? 0.0 : witt_mao_magnification_narrow(u, inner * rho) * inner_area;
-            const double outer_magnification = witt_mao_magnification_narrow(u, outer * rho);
-            const double ring = (outer_magnification * outer_area - inner_flux) / (outer_area - inner_area);
-            return profile(t) * ((TWO_PI * t) * ring);
+        // The annuli about the nodes t of a level, each as the difference of
+        // two disks, the disks evaluated in two batches.
+        auto annuli = [&](std::span<const double> t, std::span<double> values) {
+            const std::size_t count = t.size();
+            Points inner;
+            Points outer;
+            Points inner_radius;
+            Points outer_radius;
+            Points inner_magnification;
+            Points outer_magnification;
+            for (std::size_t i = 0; i < count; ++i) {
+                inner[i] = std::fmax(t[i] + (-ANNULUS_HALF_WIDTH), 0.0);
+                outer[i] = std::fmin(t[i] + ANNULUS_HALF_WIDTH, 1.0);
+                inner_radius[i] = inner[i] * rho;
+                outer_radius[i] = outer[i] * rho;
+            }
+            const ModelBatch& batch = model_batch();
+            batch.uniform_disk({&u, 1}, {inner_radius.data(), count}, NearLimbWindow::narrow,
+                               {inner_magnification.data(), count});
+            batch.uniform_disk({&u, 1}, {outer_radius.data(), count}, NearLimbWindow::narrow,
+                               {outer_magnification.data(), count});
+            for (std::size_t i = 0; i < count; ++i) {
+                const double inner_area = inner[i] * inner[i];
+                const double outer_area = outer[i] * outer[i];
+                // An annulus reaching the centre has no inner disk.
+                const double inner_flux = inner_area == 0.0 ? 0.0 : inner_magnification[i] * inner_area;
+                const double ring = (outer_magnification[i] * outer_area - inner_flux) / (outer_area - inner_area);
+                values[i] = profile(t[i]) * ((TWO_PI * t[i]) * ring);
+            }
         };
         return integrate_over_radius(annuli, position) / flux;
     });

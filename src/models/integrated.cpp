@@ -11,8 +11,10 @@
 // profile-weighted ring integral of integrated.hpp.
 #include "models/integrated.hpp"
 
+#include <array>
 #include <cmath>
 
+#include "models/batch.hpp"
 #include "models/witt_mao.hpp"
 
 namespace caldrith {
@@ -23,11 +25,20 @@ std::vector<double> integrated_witt_mao_magnification(std::span<const double> l,
     const double rho = rstar / re;
     return each_position(l, [rho](double position) {
         const double u = position * rho;
-        auto nested_disks = [u, rho](double t) {
-            const double mu = std::sqrt(1.0 - t * t);
-            return (mu * mu) * witt_mao_magnification_scaled(u, rho * mu);
+        // (μ μ) A_u(ρ μ), μ = √(1 − t²), at a level's nodes at once.
+        auto nested_disks = [u, rho](std::span<const double> t, std::span<double> values) {
+            std::array<double, double_exponential::MOST_POINTS> mu;
+            std::array<double, double_exponential::MOST_POINTS> radii;
+            for (std::size_t i = 0; i < t.size(); ++i) {
+                mu[i] = std::sqrt(1.0 - t[i] * t[i]);
+                radii[i] = rho * mu[i];
+            }
+            model_batch().uniform_disk({&u, 1}, {radii.data(), t.size()}, NearLimbWindow::standard, values);
+            for (std::size_t i = 0; i < t.size(); ++i) {
+                values[i] = (mu[i] * mu[i]) * values[i];
+            }
         };
-        const double j = double_exponential::integrate(nested_disks, 0.0, 1.0, INTEGRATION_TARGET);
+        const double j = double_exponential::integrate_batch(nested_disks, 0.0, 1.0, INTEGRATION_TARGET);
         const double whole_disk = witt_mao_magnification_scaled(u, rho);
         return ((j * 0.6 + whole_disk * 0.4) * PI) / LIMB_DARKENING_NORM;
     });

@@ -16,6 +16,7 @@
 
 #include "common/constants.hpp"
 #include "kernels/double_exponential.hpp"
+#include "models/batch.hpp"
 #include "models/each_position.hpp"
 #include "models/heyrovsky.hpp"
 
@@ -36,14 +37,15 @@ inline constexpr double INTEGRATION_TARGET = 1e-16;
 // from the centre. Inside the star (0 < l < 1) the ring through the lens
 // makes ring magnifications logarithmically singular at t = l, so the
 // integral is split there: the double-exponential rule handles an endpoint
-// singularity, not an interior one.
-template <class F>
-double integrate_over_radius(F&& f, double position) {
+// singularity, not an interior one. `batch` is an integrand evaluated a
+// quadrature level at a time (double_exponential::integrate_batch).
+template <class Batch>
+double integrate_over_radius(Batch&& batch, double position) {
     if (position > 0.0 && position < 1.0) {
-        return double_exponential::integrate(f, 0.0, position, INTEGRATION_TARGET) +
-               double_exponential::integrate(f, position, 1.0, INTEGRATION_TARGET);
+        return double_exponential::integrate_batch(batch, 0.0, position, INTEGRATION_TARGET) +
+               double_exponential::integrate_batch(batch, position, 1.0, INTEGRATION_TARGET);
     }
-    return double_exponential::integrate(f, 0.0, 1.0, INTEGRATION_TARGET);
+    return double_exponential::integrate_batch(batch, 0.0, 1.0, INTEGRATION_TARGET);
 }
 
 // The relative near-ring window of the thin-ring kernel inside the profile
@@ -58,10 +60,12 @@ std::vector<double> _integrated_heyrovsky_magnification(std::span<const double> 
                                                         double re, double rstar, double norm) {
     return each_position(l, [&](double position) {
         const double near_ring_window = RELATIVE_NEAR_RING_WINDOW * std::fabs(position);
-        auto integrand = [&](double t) {
-            const Outcome<double> ring = heyrovsky_magnification_within(position, t, re, rstar, near_ring_window);
-            const double magnification = ring ? *ring : std::numeric_limits<double>::quiet_NaN();
-            return profile(t) * ((TWO_PI * t) * magnification);
+        // I(t) (2πt) A(l, t) at a level's nodes at once; a thin-ring error is NaN.
+        auto integrand = [&](std::span<const double> t, std::span<double> values) {
+            model_batch().thin_ring(position, t, re, rstar, near_ring_window, values);
+            for (std::size_t i = 0; i < t.size(); ++i) {
+                values[i] = profile(t[i]) * ((TWO_PI * t[i]) * values[i]);
+            }
         };
         return integrate_over_radius(integrand, position) / norm;
     });

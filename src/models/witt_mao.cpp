@@ -10,12 +10,15 @@
 // grouping of every operation is fixed so that results reproduce to the bit.
 #include "models/witt_mao.hpp"
 
+#include <algorithm>
+#include <array>
 #include <cmath>
 #include <limits>
 #include <utility>
 
 #include "common/constants.hpp"
 #include "kernels/elliptic.hpp"
+#include "models/batch.hpp"
 #include "pool/parallel_map.hpp"
 
 namespace caldrith {
@@ -84,9 +87,33 @@ double witt_mao_magnification_narrow(double u, double rho) {
     return uniform_disk(u, rho, [](double radius) { return 1e-5 * std::fabs(radius); });
 }
 
+namespace {
+
+// The uniform-disk kernel at the positions of a list, one by one or a chunk
+// at a time with the batch kernel.
+struct UniformDiskAt {
+    double rho;
+
+    double operator()(double position) const { return witt_mao_magnification_scaled(position * rho, rho); }
+
+    void chunk(std::span<const double> positions, double* results) const {
+        constexpr std::size_t BLOCK = 256;
+        std::array<double, BLOCK> u;
+        const ModelBatch& batch = model_batch();
+        for (std::size_t begin = 0; begin < positions.size(); begin += BLOCK) {
+            const std::size_t count = std::min(BLOCK, positions.size() - begin);
+            for (std::size_t i = 0; i < count; ++i) {
+                u[i] = positions[begin + i] * rho;
+            }
+            batch.uniform_disk({u.data(), count}, {&rho, 1}, NearLimbWindow::standard, {results + begin, count});
+        }
+    }
+};
+
+}  // namespace
+
 std::vector<double> witt_mao_magnification(std::span<const double> l, double re, double rstar) {
-    const double rho = rstar / re;
-    return parallel_map(l, [rho](double position) { return witt_mao_magnification_scaled(position * rho, rho); });
+    return parallel_map(l, UniformDiskAt{rstar / re});
 }
 
 std::vector<std::vector<double>> multi_witt_mao_magnification(std::span<const double> l,

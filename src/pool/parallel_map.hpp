@@ -8,7 +8,8 @@
 // result array, which is allocated once at full length. A map of one item runs
 // on the calling thread; a map of two or more from outside the pool runs on the
 // workers while the caller sleeps; a map started on a worker (a nested map)
-// splits there. A fault thrown by f reaches the caller once every chunk has
+// splits there. A function object may evaluate a leaf's contiguous range as
+// one batch (see run). A fault thrown by f reaches the caller once every chunk has
 // finished; with several, the one of the lowest-indexed faulting element wins.
 #pragma once
 
@@ -39,8 +40,14 @@ public:
                        [&](bool second_stolen) { run(middle, end, *halves_budget, second_stolen); });
             return;
         }
-        for (std::size_t i = begin; i < end; ++i) {
-            results_[i] = std::invoke(f_, input_[i]);
+        // A function object with a member chunk(inputs, results) evaluates a
+        // whole leaf at once (a batch kernel); otherwise item by item.
+        if constexpr (requires { f_.chunk(input_.subspan(begin, length), results_ + begin); }) {
+            f_.chunk(input_.subspan(begin, length), results_ + begin);
+        } else {
+            for (std::size_t i = begin; i < end; ++i) {
+                results_[i] = std::invoke(f_, input_[i]);
+            }
         }
     }
 

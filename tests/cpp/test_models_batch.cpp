@@ -101,12 +101,17 @@ TEST_CASE("the batch uniform-disk kernel equals the scalar kernel bit for bit on
                 CHECK(hex(result[at]) == hex(scalar[at]));
             }
             CHECK(at == -1);
-            // One radius for the whole batch, as the list function passes it.
+            // One radius for the whole batch, as the list function passes it,
+            // and one separation, as the limb-darkened integral does.
             const std::vector<double> one_rho{rho[7]};
-            std::vector<double> shared(4099);
-            batch.uniform_disk({u.data(), shared.size()}, one_rho, window, shared);
-            for (std::size_t i = 0; i < shared.size(); ++i) {
-                REQUIRE(hex(shared[i]) == hex(kernel(u[i], one_rho[0])));
+            const std::vector<double> one_u{u[7]};
+            std::vector<double> shared_rho(4099);
+            std::vector<double> shared_u(4099);
+            batch.uniform_disk({u.data(), shared_rho.size()}, one_rho, window, shared_rho);
+            batch.uniform_disk(one_u, {rho.data(), shared_u.size()}, window, shared_u);
+            for (std::size_t i = 0; i < shared_rho.size(); ++i) {
+                REQUIRE(hex(shared_rho[i]) == hex(kernel(u[i], one_rho[0])));
+                REQUIRE(hex(shared_u[i]) == hex(kernel(one_u[0], rho[i])));
             }
         }
     }

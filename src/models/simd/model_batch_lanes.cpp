@@ -62,15 +62,17 @@ void uniform_disk(std::span<const double> u, std::span<const double> rho, NearLi
                   std::span<double> result) {
     const auto scalar =
         window == NearLimbWindow::standard ? witt_mao_magnification_scaled : witt_mao_magnification_narrow;
+    const bool one_u = u.size() == 1;
     const bool one_rho = rho.size() == 1;
-    for (std::size_t i = 0; i < u.size(); i += WIDTH) {
-        const std::size_t count = std::min<std::size_t>(WIDTH, u.size() - i);
-        const V uv = load_first(&u[i], count, 0.5);
+    for (std::size_t i = 0; i < result.size(); i += WIDTH) {
+        const std::size_t count = std::min<std::size_t>(WIDTH, result.size() - i);
+        const V uv = one_u ? splat(u[0]) : load_first(&u[i], count, 0.5);
         const V rhov = one_rho ? splat(rho[0]) : load_first(&rho[i], count, 1.0);
         M served;
         const V value = uniform_disk_general(uv, rhov, window, served);
-        write_block(&result[i], count, served, value,
-                    [&](std::size_t lane) { return scalar(u[i + lane], rho[one_rho ? 0 : i + lane]); });
+        write_block(&result[i], count, served, value, [&](std::size_t lane) {
+            return scalar(u[one_u ? 0 : i + lane], rho[one_rho ? 0 : i + lane]);
+        });
     }
 }
 
