@@ -23,24 +23,34 @@ namespace elliptic_lanes {
 
 namespace el = caldrith::elliptic::detail;
 
+// row[index] in every lane: a two-register permute with 8 lanes, a gather
+// otherwise.
+CALDRITH_LANES_INLINE V look_up(const el::TaylorRow& row, M index) {
+#if CALDRITH_SIMD_WIDTH == 8 && defined(__AVX512F__)
+    return _mm512_permutex2var_pd(_mm512_loadu_pd(row.data()), (__m512i)index, _mm512_loadu_pd(row.data() + 8));
+#else
+    return gather(row.data(), index);
+#endif
+}
+
 // Horner's rule on the interval polynomials of each lane (padded rows), for
 // one table or two side by side.
 CALDRITH_LANES_INLINE V taylor(const el::TaylorRows<el::TAYLOR_ROWS>& rows, M interval, V m) {
-    const V d = m - gather(el::TAYLOR_CENTRES.data(), interval);
-    V value = gather(rows[el::TAYLOR_ROWS - 1].data(), interval);
+    const V d = m - look_up(el::TAYLOR_CENTRE_ROW, interval);
+    V value = look_up(rows[el::TAYLOR_ROWS - 1], interval);
     for (std::size_t j = el::TAYLOR_ROWS - 1; j-- > 0;) {
-        value = value * d + gather(rows[j].data(), interval);
+        value = value * d + look_up(rows[j], interval);
     }
     return value;
 }
 
 CALDRITH_LANES_INLINE void taylor_k_e(M interval, V m, V& k, V& e) {
-    const V d = m - gather(el::TAYLOR_CENTRES.data(), interval);
-    k = gather(el::ELLIPK_ROWS[el::TAYLOR_ROWS - 1].data(), interval);
-    e = gather(el::ELLIPE_ROWS[el::TAYLOR_ROWS - 1].data(), interval);
+    const V d = m - look_up(el::TAYLOR_CENTRE_ROW, interval);
+    k = look_up(el::ELLIPK_ROWS[el::TAYLOR_ROWS - 1], interval);
+    e = look_up(el::ELLIPE_ROWS[el::TAYLOR_ROWS - 1], interval);
     for (std::size_t j = el::TAYLOR_ROWS - 1; j-- > 0;) {
-        k = k * d + gather(el::ELLIPK_ROWS[j].data(), interval);
-        e = e * d + gather(el::ELLIPE_ROWS[j].data(), interval);
+        k = k * d + look_up(el::ELLIPK_ROWS[j], interval);
+        e = e * d + look_up(el::ELLIPE_ROWS[j], interval);
     }
 }
 
@@ -51,30 +61,42 @@ CALDRITH_LANES_INLINE M interval_of(M polynomial, V t) {
     return index < 16 ? index >> 1 : index - 8;
 }
 
-// π / (a + g) after at most `passes` AGM steps, each preceded by the
-// convergence test, in the lanes of `active`.
-CALDRITH_LANES_INLINE V pi_over_agm(V a, V g, int passes, M active) {
-    for (int pass = 0; pass < passes; ++pass) {
-        active &= ~(abs(a - g) < abs(a) * el::AGM_TOLERANCE);
-        if (!any(active)) {
-            break;
-        }
-        const V mean = (a + g) * 0.5;
-        const V root = sqrt(a * g);
-        a = select(active, mean, a);
-        g = select(active, root, g);
-    }
-    return PI / (a + g);
-}
+// The AGM from (1, g0), g0 = √(1 − m), that three integrals take: K(m) for
+// m >= 0.9 (at most ELLIPK_AGM_PASSES steps), E(m) for m >= 0.9 (the series,
+// until convergence) and RF(0, 1 − m, 1) (at most RF_AGM_PASSES steps). Each
+// loop tests for convergence before each step, so they all walk the same
+// sequence of pairs and differ only in where they stop: one loop serves all
+// three, each result taken from the pair at its own stop. Without E the loop
+// ends at RF's cap. E is NaN in lanes that reach the series' cap.
+struct AgmFamily {
+    V k;
+    V e;
+    V rf;
+};
 
-// E(m) for 0.9 <= m < 1 by the AGM series from (1, g0), g0 = √(1 − m): NaN
-// in lanes that reach the cap.
-CALDRITH_LANES_INLINE V agm_series_e(V g0, M active) {
+template <bool WITH_E>
+CALDRITH_LANES_INLINE AgmFamily agm_family(V g0, M active) {
     V a = splat(1.0);
     V g = g0;
     V sum = splat(0.0);
     V weight = splat(0.25);
+    V k_a = a, k_g = g, rf_a = a, rf_g = g;
+    bool k_capped = false;
+    bool rf_capped = false;
     for (int pass = 0;; ++pass) {
+        if (pass == el::ELLIPK_AGM_PASSES) {
+            k_a = a;
+            k_g = g;
+            k_capped = true;
+        }
+        if (pass == el::RF_AGM_PASSES) {
+            rf_a = a;
+            rf_g = g;
+            rf_capped = true;
+            if (!WITH_E) {
+                break;
+            }
+        }
         active &= abs(a - g) >= abs(a) * el::AGM_TOLERANCE;
         if (!any(active)) {
             break;
@@ -87,11 +109,21 @@ CALDRITH_LANES_INLINE V agm_series_e(V g0, M active) {
         const V root = sqrt(a * g);
         a = select(active, mean, a);
         g = select(active, root, g);
-        weight = select(active, weight + weight, weight);
-        sum = select(active, sum + (weight * (a - g)) * (a - g), sum);
+        if (WITH_E) {
+            weight = select(active, weight + weight, weight);
+            sum = select(active, sum + (weight * (a - g)) * (a - g), sum);
+        }
     }
-    return ((1.0 + g0) * (1.0 + g0) * 0.25 - sum) * (PI / (a + g));
+    const V pi_over_agm = PI / (a + g);
+    AgmFamily family;
+    family.k = k_capped ? PI / (k_a + k_g) : pi_over_agm;
+    family.rf = rf_capped ? PI / (rf_a + rf_g) : pi_over_agm;
+    family.e = WITH_E ? ((1.0 + g0) * (1.0 + g0) * 0.25 - sum) * pi_over_agm : splat(0.0);
+    return family;
 }
+
+// √(1 − m) in the lanes of `lanes` (1 elsewhere).
+CALDRITH_LANES_INLINE V agm_start(V m, M lanes) { return sqrt(1.0 - select(lanes, m, splat(0.0))); }
 
 // K(m) in the lanes with -0.05 < m < 1 (NaN-free): the polynomials for
 // -1 < 20 m < 18, the AGM above.
@@ -109,8 +141,7 @@ CALDRITH_LANES_INLINE V ellipk(V m, M lanes) {
         result = taylor(el::ELLIPK_ROWS, interval_of(polynomial, t), m);
     }
     if (any(agm)) {
-        const V g = sqrt(1.0 - select(agm, m, splat(0.0)));
-        result = select(agm, pi_over_agm(splat(1.0), g, el::ELLIPK_AGM_PASSES, agm), result);
+        result = select(agm, agm_family<false>(agm_start(m, agm), agm).k, result);
     }
     return result;
 }
@@ -127,27 +158,9 @@ CALDRITH_LANES_INLINE V ellipe(V m, M lanes) {
         result = taylor(el::ELLIPE_ROWS, interval_of(polynomial, t), m);
     }
     if (any(agm)) {
-        const V g0 = sqrt(1.0 - select(agm, m, splat(0.0)));
-        result = select(agm, agm_series_e(g0, agm), result);
+        result = select(agm, agm_family<true>(agm_start(m, agm), agm).e, result);
     }
     return result;
-}
-
-// K(m) and E(m) together in the lanes with 0 <= m < 1.
-CALDRITH_LANES_INLINE void ellipk_ellipe(V m, M lanes, V& k, V& e) {
-    const V t = m * 20.0;
-    const M polynomial = lanes & (t < 18.0);
-    const M agm = lanes & ~polynomial;
-    k = splat(0.0);
-    e = splat(0.0);
-    if (any(polynomial)) {
-        taylor_k_e(interval_of(polynomial, t), m, k, e);
-    }
-    if (any(agm)) {
-        const V g0 = sqrt(1.0 - select(agm, m, splat(0.0)));
-        k = select(agm, pi_over_agm(splat(1.0), g0, el::ELLIPK_AGM_PASSES, agm), k);
-        e = select(agm, agm_series_e(g0, agm), e);
-    }
 }
 
 // The term RC(1, 1 + e) of a duplication pass of RJ, or RC(1, b) for
@@ -175,9 +188,10 @@ CALDRITH_LANES_INLINE V rj_rc_term(V e, M active, V p, V rx, V ry, V rz, V rp, V
 }
 
 // RJ(x, y, z, p) by duplication, for lanes with p > 0 that none of the
-// special cases of the scalar code takes (x, y, z pairwise distinct, z ≠ p):
-// NaN in lanes that do not converge within the cap.
-CALDRITH_LANES_INLINE V rj_duplication(V x, V y, V z, V p, M active) {
+// special cases of the scalar code takes (x, y, z pairwise distinct, z ≠ p),
+// given the square roots of the arguments (which the caller may know): NaN
+// in lanes that do not converge within the cap.
+CALDRITH_LANES_INLINE V rj_duplication(V x, V y, V z, V p, V rx, V ry, V rz, V rp, M active) {
     const V x0 = x;
     const V y0 = y;
     const V z0 = z;
@@ -192,10 +206,6 @@ CALDRITH_LANES_INLINE V rj_duplication(V x, V y, V z, V p, M active) {
             r = select(active, splat(__builtin_nan("")), r);
             break;
         }
-        const V rx = sqrt(x);
-        const V ry = sqrt(y);
-        const V rz = sqrt(z);
-        const V rp = sqrt(p);
         const V d = ((rp + rx) * (rp + ry)) * (rp + rz);
         const V e = delta / (d * d);
         r = select(active, r + (f / d) * rj_rc_term(e, active, p, rx, ry, rz, rp, d), r);
@@ -211,6 +221,10 @@ CALDRITH_LANES_INLINE V rj_duplication(V x, V y, V z, V p, M active) {
         z = select(active, (z + l) * 0.25, z);
         p = select(active, (p + l) * 0.25, p);
         delta = select(active, delta * 0.015625, delta);
+        rx = sqrt(x);
+        ry = sqrt(y);
+        rz = sqrt(z);
+        rp = sqrt(p);
     }
     return el::rj_series(a0, x0, y0, z0, a, f, r, [](V value) {
         return per_lane(~M{}, value, [&](int i) { return std::pow(value[i], -1.5); });
@@ -226,13 +240,60 @@ CALDRITH_LANES_INLINE M ellippi_serves(V n, V m) {
            ((1.0 - m) != 1.0) & ((1.0 - n) != 1.0);
 }
 
+// Π from RF(0, 1 − m, 1) and g0 = √(1 − m): RJ(0, 1 − m, 1, 1 − n) starts
+// from the roots 0, g0, 1 and √(1 − n).
+CALDRITH_LANES_INLINE V ellippi_with(V n, V m, V g0, V rf, M lanes) {
+    const V p = 1.0 - n;
+    const V zero = splat(0.0);
+    const V one = splat(1.0);
+    const V rj = rj_duplication(zero, 1.0 - m, one, p, zero, g0, one, sqrt(p), lanes);
+    return (rj * n) / 3.0 + rf;
+}
+
+// Lanes outside `lanes` compute on harmless arguments and are discarded.
+CALDRITH_LANES_INLINE V safe_n(V n, M lanes) { return select(lanes, n, splat(0.25)); }
+CALDRITH_LANES_INLINE V safe_m(V m, M lanes) { return select(lanes, m, splat(0.5)); }
+
 CALDRITH_LANES_INLINE V ellippi(V n, V m, M lanes) {
-    // Lanes outside `lanes` iterate on a harmless argument and are discarded.
-    const V safe_n = select(lanes, n, splat(0.5));
-    const V y = 1.0 - select(lanes, m, splat(0.5));
-    const V rj = rj_duplication(splat(0.0), y, splat(1.0), 1.0 - safe_n, lanes);
-    const V rf = pi_over_agm(sqrt(splat(1.0)), sqrt(y), el::RF_AGM_PASSES, lanes);
-    return (rj * safe_n) / 3.0 + rf;
+    n = safe_n(n, lanes);
+    m = safe_m(m, lanes);
+    const V g0 = sqrt(1.0 - m);
+    return ellippi_with(n, m, g0, agm_family<false>(g0, lanes).rf, lanes);
+}
+
+// K(m), Π(n, m) and, with WITH_E, E(m) in the lanes that ellippi_serves:
+// one AGM for all three (see agm_family).
+struct Legendre {
+    V k;
+    V e;
+    V pi;
+};
+
+template <bool WITH_E>
+CALDRITH_LANES_INLINE Legendre legendre(V n, V m, M lanes) {
+    n = safe_n(n, lanes);
+    m = safe_m(m, lanes);
+    const V g0 = sqrt(1.0 - m);
+    const AgmFamily family = agm_family<WITH_E>(g0, lanes);
+    Legendre result;
+    const V t = m * 20.0;
+    const M polynomial = lanes & (t < 18.0);
+    result.k = family.k;
+    result.e = family.e;
+    if (any(polynomial)) {
+        const M interval = interval_of(polynomial, t);
+        if (WITH_E) {
+            V k;
+            V e;
+            taylor_k_e(interval, m, k, e);
+            result.k = select(polynomial, k, result.k);
+            result.e = select(polynomial, e, result.e);
+        } else {
+            result.k = select(polynomial, taylor(el::ELLIPK_ROWS, interval, m), result.k);
+        }
+    }
+    result.pi = ellippi_with(n, m, g0, family.rf, lanes);
+    return result;
 }
 
 }  // namespace elliptic_lanes

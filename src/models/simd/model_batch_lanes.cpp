@@ -47,10 +47,10 @@ V uniform_disk_general(V u, V rho, NearLimbWindow window, M& served) {
     if (!any(served)) {
         return splat(0.0);
     }
-    V e;
-    V big_k;
-    lanes::ellipk_ellipe(m, served, big_k, e);
-    const V p = lanes::ellippi(n, m, served);
+    const lanes::Legendre integrals = lanes::legendre<true>(n, m, served);
+    const V e = integrals.e;
+    const V big_k = integrals.k;
+    const V p = integrals.pi;
     const V t_e = e * ((w * s) / (2.0 * q));
     const V t_k = (d * ((u * u - q) * 0.5 + 4.0) / (w * q)) * big_k;
     const V d2 = d * d;
@@ -88,8 +88,9 @@ V thin_ring_general(double l, V r, double c, double c2, double near_ring_window,
     if (!any(served)) {
         return splat(0.0);
     }
-    const V big_k = lanes::ellipk(m, served);
-    const V p = lanes::ellippi(n, m, served);
+    const lanes::Legendre integrals = lanes::legendre<false>(n, m, served);
+    const V big_k = integrals.k;
+    const V p = integrals.pi;
     return ((c2 + c2) * big_k + (g * g) * p) * (4.0 / (s * sqrt(q))) / TWO_PI;
 }
 
