@@ -5,7 +5,9 @@
 // near ring), the other elliptic-integral paths and every non-finite result
 // by the scalar kernels.
 #include <algorithm>
+#include <array>
 #include <cstddef>
+#include <cstdint>
 #include <limits>
 
 #include "common/constants.hpp"
@@ -33,30 +35,67 @@ V near_limb_window(V rho, NearLimbWindow window) {
     return window == NearLimbWindow::standard ? fmax(0.001 * abs(rho), splat(1e-5)) : 1e-5 * abs(rho);
 }
 
-// The general branch of the uniform-disk kernel; `served` tells the lanes it
-// computed.
-V uniform_disk_general(V u, V rho, NearLimbWindow window, M& served) {
-    const V d = u - rho;
-    const V s = rho + u;
-    const V q = rho * rho;
-    const V n = (4.0 * rho * u) / (s * s);
-    const V w = sqrt(d * d + 4.0);
-    const V k = sqrt(4.0 * n) / w;
-    const V m = k * k;
-    served = (rho > 0.0) & ~(near_limb_window(rho, window) > abs(u - rho)) & lanes::ellippi_serves(n, m);
-    if (!any(served)) {
-        return splat(0.0);
+// Elements per sorting round.
+constexpr std::size_t CHUNK = 256;
+// Sort keys: trunc(20 m) for served elements (0..19), NOT_SERVED for the rest.
+constexpr unsigned KEYS = 21;
+constexpr unsigned NOT_SERVED = KEYS - 1;
+
+// The order in which a chunk's elements run through the lanes: by key, so
+// that a vector holds elements of one polynomial interval, which also take
+// about the same number of passes through the AGM and duplication loops and
+// the same branches (the results do not depend on the order). Returns the
+// number of served elements, which come first.
+std::size_t order_by_key(const unsigned char* keys, std::size_t count, std::uint16_t* order) {
+    std::array<std::uint16_t, KEYS + 1> start{};
+    for (std::size_t i = 0; i < count; ++i) {
+        ++start[keys[i] + 1];
     }
-    const lanes::Legendre integrals = lanes::legendre<true>(n, m, served);
-    const V e = integrals.e;
-    const V big_k = integrals.k;
-    const V p = integrals.pi;
-    const V t_e = e * ((w * s) / (2.0 * q));
-    const V t_k = (d * ((u * u - q) * 0.5 + 4.0) / (w * q)) * big_k;
-    const V d2 = d * d;
-    const V t_p = p * (((d2 + d2) * (1.0 + q)) / (w * (q * s)));
-    return (t_p + (t_e - t_k)) / PI;
+    for (unsigned key = 1; key <= KEYS; ++key) {
+        start[key] += start[key - 1];
+    }
+    const std::size_t served = start[NOT_SERVED];
+    for (std::size_t i = 0; i < count; ++i) {
+        order[start[keys[i]]++] = static_cast<std::uint16_t>(i);
+    }
+    return served;
 }
+
+// The key of each lane: trunc(20 m) where served, NOT_SERVED elsewhere.
+void store_keys(unsigned char* keys, std::size_t count, M served, V m) {
+    const unsigned ok = bits(served);
+    for (std::size_t lane = 0; lane < count; ++lane) {
+        keys[lane] = (ok >> lane & 1u) != 0 ? static_cast<unsigned char>(m[lane] * 20.0) : NOT_SERVED;
+    }
+}
+
+// Lane i from field(order[i]) for the first `count` lanes, `fill` elsewhere.
+template <class Field>
+V load_ordered(const std::uint16_t* order, std::size_t count, double fill, Field&& field) {
+    V v = splat(fill);
+    for (std::size_t lane = 0; lane < count; ++lane) {
+        v[lane] = field(order[lane]);
+    }
+    return v;
+}
+
+// The first `count` lanes.
+M first_lanes(std::size_t count) {
+    M mask = M{};
+    for (std::size_t lane = 0; lane < count; ++lane) {
+        mask[lane] = -1;
+    }
+    return mask;
+}
+
+// The arguments of the uniform-disk kernel's general branch.
+struct DiskArguments {
+    double u;
+    double rho;
+    double n;
+    double w;
+    double m;
+};
 
 void uniform_disk(std::span<const double> u, std::span<const double> rho, NearLimbWindow window,
                   std::span<double> result) {
@@ -64,15 +103,60 @@ void uniform_disk(std::span<const double> u, std::span<const double> rho, NearLi
         window == NearLimbWindow::standard ? witt_mao_magnification_scaled : witt_mao_magnification_narrow;
     const bool one_u = u.size() == 1;
     const bool one_rho = rho.size() == 1;
-    for (std::size_t i = 0; i < result.size(); i += WIDTH) {
-        const std::size_t count = std::min<std::size_t>(WIDTH, result.size() - i);
-        const V uv = one_u ? splat(u[0]) : load_first(&u[i], count, 0.5);
-        const V rhov = one_rho ? splat(rho[0]) : load_first(&rho[i], count, 1.0);
-        M served;
-        const V value = uniform_disk_general(uv, rhov, window, served);
-        write_block(&result[i], count, served, value, [&](std::size_t lane) {
-            return scalar(u[one_u ? 0 : i + lane], rho[one_rho ? 0 : i + lane]);
-        });
+    std::array<DiskArguments, CHUNK> arguments;
+    std::array<unsigned char, CHUNK> keys;
+    std::array<std::uint16_t, CHUNK> order;
+    for (std::size_t begin = 0; begin < result.size(); begin += CHUNK) {
+        const std::size_t size = std::min(CHUNK, result.size() - begin);
+        // The characteristic, the parameter and which elements the lanes serve.
+        for (std::size_t i = 0; i < size; i += WIDTH) {
+            const std::size_t count = std::min<std::size_t>(WIDTH, size - i);
+            const V uv = one_u ? splat(u[0]) : load_first(&u[begin + i], count, 0.5);
+            const V rhov = one_rho ? splat(rho[0]) : load_first(&rho[begin + i], count, 1.0);
+            const V d = uv - rhov;
+            const V s = rhov + uv;
+            const V n = (4.0 * rhov * uv) / (s * s);
+            const V w = sqrt(d * d + 4.0);
+            const V k = sqrt(4.0 * n) / w;
+            const V m = k * k;
+            const M served = (rhov > 0.0) & ~(near_limb_window(rhov, window) > abs(uv - rhov)) &
+                             lanes::ellippi_serves(n, m);
+            store_keys(&keys[i], count, served, m);
+            for (std::size_t lane = 0; lane < count; ++lane) {
+                arguments[i + lane] = {uv[lane], rhov[lane], n[lane], w[lane], m[lane]};
+            }
+        }
+        const std::size_t served = order_by_key(keys.data(), size, order.data());
+        // The general branch on the served elements, in key order.
+        for (std::size_t i = 0; i < served; i += WIDTH) {
+            const std::size_t count = std::min<std::size_t>(WIDTH, served - i);
+            const std::uint16_t* lanes_order = &order[i];
+            const V uv = load_ordered(lanes_order, count, 0.5, [&](std::size_t j) { return arguments[j].u; });
+            const V rhov = load_ordered(lanes_order, count, 1.0, [&](std::size_t j) { return arguments[j].rho; });
+            const V n = load_ordered(lanes_order, count, 0.25, [&](std::size_t j) { return arguments[j].n; });
+            const V w = load_ordered(lanes_order, count, 1.0, [&](std::size_t j) { return arguments[j].w; });
+            const V m = load_ordered(lanes_order, count, 0.5, [&](std::size_t j) { return arguments[j].m; });
+            const M in_use = first_lanes(count);
+            const V d = uv - rhov;
+            const V s = rhov + uv;
+            const V q = rhov * rhov;
+            const lanes::Legendre integrals = lanes::legendre<true>(n, m, in_use);
+            const V t_e = integrals.e * ((w * s) / (2.0 * q));
+            const V t_k = (d * ((uv * uv - q) * 0.5 + 4.0) / (w * q)) * integrals.k;
+            const V d2 = d * d;
+            const V t_p = integrals.pi * (((d2 + d2) * (1.0 + q)) / (w * (q * s)));
+            const V value = (t_p + (t_e - t_k)) / PI;
+            const unsigned finite = bits(is_finite(value));
+            for (std::size_t lane = 0; lane < count; ++lane) {
+                const std::size_t j = lanes_order[lane];
+                result[begin + j] = (finite >> lane & 1u) != 0 ? value[lane] : scalar(arguments[j].u, arguments[j].rho);
+            }
+        }
+        // The other branches, and the rest, by the scalar kernel.
+        for (std::size_t i = served; i < size; ++i) {
+            const std::size_t j = order[i];
+            result[begin + j] = scalar(arguments[j].u, arguments[j].rho);
+        }
     }
 }
 
