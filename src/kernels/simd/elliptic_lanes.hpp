@@ -74,52 +74,79 @@ struct AgmFamily {
     V rf;
 };
 
+// The loop as a state that advances one pass at a time (so that a caller can
+// run it side by side with another loop): step() runs one pass and tells
+// whether the loop goes on.
 template <bool WITH_E>
-CALDRITH_LANES_INLINE AgmFamily agm_family(V g0, M active) {
-    V a = splat(1.0);
-    V g = g0;
-    V sum = splat(0.0);
-    V weight = splat(0.25);
-    V k_a = a, k_g = g, rf_a = a, rf_g = g;
-    bool k_capped = false;
-    bool rf_capped = false;
-    for (int pass = 0;; ++pass) {
-        if (pass == el::ELLIPK_AGM_PASSES) {
-            k_a = a;
-            k_g = g;
-            k_capped = true;
+class AgmLoop {
+public:
+    CALDRITH_LANES_INLINE AgmLoop(V g0, M active) : g0_(g0), a_(splat(1.0)), g_(g0), active_(active) {}
+
+    CALDRITH_LANES_INLINE bool step() {
+        if (pass_ == el::ELLIPK_AGM_PASSES) {
+            k_a_ = a_;
+            k_g_ = g_;
+            k_capped_ = true;
         }
-        if (pass == el::RF_AGM_PASSES) {
-            rf_a = a;
-            rf_g = g;
-            rf_capped = true;
+        if (pass_ == el::RF_AGM_PASSES) {
+            rf_a_ = a_;
+            rf_g_ = g_;
+            rf_capped_ = true;
             if (!WITH_E) {
-                break;
+                return false;
             }
         }
-        active &= abs(a - g) >= abs(a) * el::AGM_TOLERANCE;
-        if (!any(active)) {
-            break;
+        active_ &= abs(a_ - g_) >= abs(a_) * el::AGM_TOLERANCE;
+        if (!any(active_)) {
+            return false;
         }
-        if (pass == el::AGM_SERIES_CAP) {
-            sum = select(active, splat(__builtin_nan("")), sum);
-            break;
+        if (pass_ == el::AGM_SERIES_CAP) {
+            sum_ = select(active_, splat(__builtin_nan("")), sum_);
+            return false;
         }
-        const V mean = (a + g) * 0.5;
-        const V root = sqrt(a * g);
-        a = select(active, mean, a);
-        g = select(active, root, g);
+        const V mean = (a_ + g_) * 0.5;
+        const V root = sqrt(a_ * g_);
+        a_ = select(active_, mean, a_);
+        g_ = select(active_, root, g_);
         if (WITH_E) {
-            weight = select(active, weight + weight, weight);
-            sum = select(active, sum + (weight * (a - g)) * (a - g), sum);
+            weight_ = select(active_, weight_ + weight_, weight_);
+            sum_ = select(active_, sum_ + (weight_ * (a_ - g_)) * (a_ - g_), sum_);
         }
+        ++pass_;
+        return true;
     }
-    const V pi_over_agm = PI / (a + g);
-    AgmFamily family;
-    family.k = k_capped ? PI / (k_a + k_g) : pi_over_agm;
-    family.rf = rf_capped ? PI / (rf_a + rf_g) : pi_over_agm;
-    family.e = WITH_E ? ((1.0 + g0) * (1.0 + g0) * 0.25 - sum) * pi_over_agm : splat(0.0);
-    return family;
+
+    CALDRITH_LANES_INLINE AgmFamily result() const {
+        const V pi_over_agm = PI / (a_ + g_);
+        AgmFamily family;
+        family.k = k_capped_ ? PI / (k_a_ + k_g_) : pi_over_agm;
+        family.rf = rf_capped_ ? PI / (rf_a_ + rf_g_) : pi_over_agm;
+        family.e = WITH_E ? ((1.0 + g0_) * (1.0 + g0_) * 0.25 - sum_) * pi_over_agm : splat(0.0);
+        return family;
+    }
+
+private:
+    V g0_;
+    V a_;
+    V g_;
+    V sum_ = splat(0.0);
+    V weight_ = splat(0.25);
+    V k_a_ = splat(0.0);
+    V k_g_ = splat(0.0);
+    V rf_a_ = splat(0.0);
+    V rf_g_ = splat(0.0);
+    M active_;
+    int pass_ = 0;
+    bool k_capped_ = false;
+    bool rf_capped_ = false;
+};
+
+template <bool WITH_E>
+CALDRITH_LANES_INLINE AgmFamily agm_family(V g0, M active) {
+    AgmLoop<WITH_E> loop(g0, active);
+    while (loop.step()) {
+    }
+    return loop.result();
 }
 
 // √(1 − m) in the lanes of `lanes` (1 elsewhere).
@@ -190,46 +217,62 @@ CALDRITH_LANES_INLINE V rj_rc_term(V e, M active, V p, V rx, V ry, V rz, V rp, V
 // RJ(x, y, z, p) by duplication, for lanes with p > 0 that none of the
 // special cases of the scalar code takes (x, y, z pairwise distinct, z ≠ p),
 // given the square roots of the arguments (which the caller may know): NaN
-// in lanes that do not converge within the cap.
-CALDRITH_LANES_INLINE V rj_duplication(V x, V y, V z, V p, V rx, V ry, V rz, V rp, M active) {
-    const V x0 = x;
-    const V y0 = y;
-    const V z0 = z;
-    const V a0 = ((p + p) + ((y + x) + z)) / 5.0;
-    V delta = (p - z) * ((p - y) * (p - x));
-    const V q = el::RJ_SCALE * fmax(fmax(fmax(abs(a0 - x), abs(a0 - y)), abs(a0 - z)), abs(a0 - p));
-    V a = a0;
-    V f = splat(1.0);
-    V r = splat(0.0);
-    for (int pass = 0;; ++pass) {
-        if (pass == el::RJ_PASSES) {
-            r = select(active, splat(__builtin_nan("")), r);
-            break;
+// in lanes that do not converge within the cap. A state that advances one
+// pass at a time, as AgmLoop.
+class RjLoop {
+public:
+    CALDRITH_LANES_INLINE RjLoop(V x, V y, V z, V p, V rx, V ry, V rz, V rp, M active)
+        : x0_(x), y0_(y), z0_(z), a0_(((p + p) + ((y + x) + z)) / 5.0), x_(x), y_(y), z_(z), p_(p), rx_(rx),
+          ry_(ry), rz_(rz), rp_(rp), delta_((p - z) * ((p - y) * (p - x))),
+          q_(el::RJ_SCALE * fmax(fmax(fmax(abs(a0_ - x), abs(a0_ - y)), abs(a0_ - z)), abs(a0_ - p))), a_(a0_),
+          active_(active) {}
+
+    CALDRITH_LANES_INLINE bool step() {
+        if (pass_ == el::RJ_PASSES) {
+            r_ = select(active_, splat(__builtin_nan("")), r_);
+            return false;
         }
-        const V d = ((rp + rx) * (rp + ry)) * (rp + rz);
-        const V e = delta / (d * d);
-        r = select(active, r + (f / d) * rj_rc_term(e, active, p, rx, ry, rz, rp, d), r);
-        const V l = el::lambda(rx, ry, rz);
-        a = select(active, (a + l) * 0.25, a);
-        f = select(active, f * 0.25, f);
-        active &= ~(a > q * f);
-        if (!any(active)) {
-            break;
+        const V d = ((rp_ + rx_) * (rp_ + ry_)) * (rp_ + rz_);
+        const V e = delta_ / (d * d);
+        r_ = select(active_, r_ + (f_ / d) * rj_rc_term(e, active_, p_, rx_, ry_, rz_, rp_, d), r_);
+        const V l = el::lambda(rx_, ry_, rz_);
+        a_ = select(active_, (a_ + l) * 0.25, a_);
+        f_ = select(active_, f_ * 0.25, f_);
+        active_ &= ~(a_ > q_ * f_);
+        if (!any(active_)) {
+            return false;
         }
-        x = select(active, (x + l) * 0.25, x);
-        y = select(active, (y + l) * 0.25, y);
-        z = select(active, (z + l) * 0.25, z);
-        p = select(active, (p + l) * 0.25, p);
-        delta = select(active, delta * 0.015625, delta);
-        rx = sqrt(x);
-        ry = sqrt(y);
-        rz = sqrt(z);
-        rp = sqrt(p);
+        x_ = select(active_, (x_ + l) * 0.25, x_);
+        y_ = select(active_, (y_ + l) * 0.25, y_);
+        z_ = select(active_, (z_ + l) * 0.25, z_);
+        p_ = select(active_, (p_ + l) * 0.25, p_);
+        delta_ = select(active_, delta_ * 0.015625, delta_);
+        rx_ = sqrt(x_);
+        ry_ = sqrt(y_);
+        rz_ = sqrt(z_);
+        rp_ = sqrt(p_);
+        ++pass_;
+        return true;
     }
-    return el::rj_series(a0, x0, y0, z0, a, f, r, [](V value) {
-        return per_lane(~M{}, value, [&](int i) { return std::pow(value[i], -1.5); });
-    });
-}
+
+    CALDRITH_LANES_INLINE V result() const {
+        return el::rj_series(a0_, x0_, y0_, z0_, a_, f_, r_, [](V value) {
+            return per_lane(~M{}, value, [&](int i) { return std::pow(value[i], -1.5); });
+        });
+    }
+
+private:
+    V x0_, y0_, z0_, a0_;
+    V x_, y_, z_, p_;
+    V rx_, ry_, rz_, rp_;
+    V delta_;
+    V q_;
+    V a_;
+    V f_ = splat(1.0);
+    V r_ = splat(0.0);
+    M active_;
+    int pass_ = 0;
+};
 
 // Π(n, m) in the lanes with 0 < n ≤ 1 − 2^-52, n ≠ m, 0 < m < 1, 1 − m ≠ 1
 // and 1 − n ≠ 1 (so that RJ(0, 1 − m, 1, 1 − n) takes none of its special
@@ -242,13 +285,14 @@ CALDRITH_LANES_INLINE M ellippi_serves(V n, V m) {
 
 // Π from RF(0, 1 − m, 1) and g0 = √(1 − m): RJ(0, 1 − m, 1, 1 − n) starts
 // from the roots 0, g0, 1 and √(1 − n).
-CALDRITH_LANES_INLINE V ellippi_with(V n, V m, V g0, V rf, M lanes) {
+CALDRITH_LANES_INLINE RjLoop ellippi_rj(V n, V m, V g0, M lanes) {
     const V p = 1.0 - n;
     const V zero = splat(0.0);
     const V one = splat(1.0);
-    const V rj = rj_duplication(zero, 1.0 - m, one, p, zero, g0, one, sqrt(p), lanes);
-    return (rj * n) / 3.0 + rf;
+    return RjLoop(zero, 1.0 - m, one, p, zero, g0, one, sqrt(p), lanes);
 }
+
+CALDRITH_LANES_INLINE V ellippi_from(V n, V rj, V rf) { return (rj * n) / 3.0 + rf; }
 
 // Lanes outside `lanes` compute on harmless arguments and are discarded.
 CALDRITH_LANES_INLINE V safe_n(V n, M lanes) { return select(lanes, n, splat(0.25)); }
@@ -258,11 +302,15 @@ CALDRITH_LANES_INLINE V ellippi(V n, V m, M lanes) {
     n = safe_n(n, lanes);
     m = safe_m(m, lanes);
     const V g0 = sqrt(1.0 - m);
-    return ellippi_with(n, m, g0, agm_family<false>(g0, lanes).rf, lanes);
+    RjLoop rj = ellippi_rj(n, m, g0, lanes);
+    while (rj.step()) {
+    }
+    return ellippi_from(n, rj.result(), agm_family<false>(g0, lanes).rf);
 }
 
 // K(m), Π(n, m) and, with WITH_E, E(m) in the lanes that ellippi_serves:
-// one AGM for all three (see agm_family).
+// one AGM for all three (see agm_family), run side by side with the
+// duplication of RJ, so that the two independent loops overlap.
 struct Legendre {
     V k;
     V e;
@@ -274,7 +322,15 @@ CALDRITH_LANES_INLINE Legendre legendre(V n, V m, M lanes) {
     n = safe_n(n, lanes);
     m = safe_m(m, lanes);
     const V g0 = sqrt(1.0 - m);
-    const AgmFamily family = agm_family<WITH_E>(g0, lanes);
+    AgmLoop<WITH_E> agm(g0, lanes);
+    RjLoop rj = ellippi_rj(n, m, g0, lanes);
+    bool agm_going = true;
+    bool rj_going = true;
+    while (agm_going || rj_going) {
+        agm_going = agm_going && agm.step();
+        rj_going = rj_going && rj.step();
+    }
+    const AgmFamily family = agm.result();
     Legendre result;
     const V t = m * 20.0;
     const M polynomial = lanes & (t < 18.0);
@@ -292,7 +348,7 @@ CALDRITH_LANES_INLINE Legendre legendre(V n, V m, M lanes) {
             result.k = select(polynomial, taylor(el::ELLIPK_ROWS, interval, m), result.k);
         }
     }
-    result.pi = ellippi_with(n, m, g0, family.rf, lanes);
+    result.pi = ellippi_from(n, rj.result(), family.rf);
     return result;
 }
 
