@@ -134,6 +134,13 @@ CALDRITH_LANES_INLINE M truncate(V v) { return __builtin_convertvector(v, M); }
 template <class F>
 CALDRITH_LANES_INLINE V per_lane(M active, V otherwise, F&& f) {
     unsigned pending = bits(active);
+    if (pending == (1u << WIDTH) - 1) {
+        // Every lane: a loop of fixed length, unrolled.
+        for (int i = 0; i < WIDTH; ++i) {
+            otherwise[i] = f(i);
+        }
+        return otherwise;
+    }
     while (pending != 0) {
         const int i = __builtin_ctz(pending);
         pending &= pending - 1;
