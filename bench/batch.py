@@ -125,18 +125,19 @@ def main():
             results[path] = run_child(path, 1)
         except subprocess.CalledProcessError as failure:
             print(f"{path}: failed: {failure.stderr.strip()}")
-    # A path this processor cannot run falls back to the widest runnable one: such rows repeat it.
-    units = {"witt_mao_magnification": "ns/position", "serial": "ns/position"}
+    # A path this processor cannot run falls back to the widest runnable one: such columns repeat it.
+    units = {"witt_mao_magnification": "ns", "serial": "ns"}
     names = list(next(iter(results.values())))
-    print("Goal figures on one worker, per path: fastest wall / processor time")
-    print(f"  {'function':46s}" + "".join(f"{path:>18s}" for path in results))
-    for name in names:
-        unit = units.get(name, "us/position")
-        row = "".join(f"{results[path][name][0]:9.2f}/{results[path][name][1]:<8.2f}" for path in results)
-        print(f"  {name + ' (' + unit + ')':46s}{row}")
-    print("  goals: witt_mao_magnification <= 130 ns/position; integrated_witt_mao and")
-    print("  integrated_heyrovsky <= 40 us/position. serial: converting l and building the")
-    print("  result list on the calling thread (a flux map with an empty profile).\n")
+    for index, clock in ((1, "processor time (all threads)"), (0, "wall clock")):
+        print(f"Goal figures on one worker, per path, {clock}; per position:")
+        print(f"  {'function':46s} {'unit':>4s}" + "".join(f"{path:>10s}" for path in results))
+        for name in names:
+            row = "".join(f"{results[path][name][index]:10.1f}" for path in results)
+            print(f"  {name:46s} {units.get(name, 'us'):>4s}{row}")
+        print()
+    print("  goals: witt_mao_magnification <= 130 ns; integrated_witt_mao_magnification and")
+    print("  integrated_heyrovsky_magnification <= 40 us. serial: the calling thread's share,")
+    print("  converting l and building the result list (a flux map with an empty profile).\n")
 
     one = results.get("avx512") or results[list(results)[-1]]
     two = run_child(None, 2)

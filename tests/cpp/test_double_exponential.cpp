@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <limits>
+#include <span>
 #include <vector>
 
 #include "kernels/double_exponential.hpp"
@@ -108,4 +109,40 @@ TEST_CASE("reference entries of the node table") {
         CHECK(detail::TANH_SINH_LEVELS[entry.level][entry.index].weight == entry.weight);
         CHECK(detail::TANH_SINH_LEVELS[entry.level][entry.index].abscissa == entry.abscissa);
     }
+}
+
+TEST_CASE("a batch integrand gets the centre, then each level's new nodes in one call, and the same sums") {
+    std::vector<std::size_t> call_sizes;
+    std::vector<double> arguments;
+    const auto batch = [&](std::span<const double> points, std::span<double> values) {
+        call_sizes.push_back(points.size());
+        for (std::size_t i = 0; i < points.size(); ++i) {
+            arguments.push_back(points[i]);
+            values[i] = std::exp(points[i]);
+        }
+    };
+    // [0, 1] with a target that stops after level 3, and [-1, 1] to the last level.
+    const auto stopped = caldrith::double_exponential::integrate_batch_counted(batch, 0.0, 1.0, 1e-6);
+    CHECK(stopped.evaluations == 49);
+    CHECK(call_sizes == std::vector<std::size_t>{1, 6, 6, 12, 24});
+    CHECK(stopped.value == doctest::Approx(std::exp(1.0) - 1.0).epsilon(1e-9));
+
+    call_sizes.clear();
+    arguments.clear();
+    const auto full = caldrith::double_exponential::integrate_batch_counted(
+        [&](std::span<const double> points, std::span<double> values) {
+            batch(points, values);
+            for (double& value : values) value = 1.0;
+        },
+        -1.0, 1.0, 1e-16);
+    CHECK(full.evaluations == 385);
+    CHECK(call_sizes == std::vector<std::size_t>{1, 6, 6, 12, 24, 48, 96, 192});
+    std::vector<double> expected{0.0};
+    for (const auto level : detail::TANH_SINH_LEVELS) {
+        for (const auto& node : level) {
+            expected.insert(expected.end(), {node.abscissa, -node.abscissa});
+        }
+    }
+    CHECK(arguments == expected);
+    CHECK(full.value == doctest::Approx(2.0).epsilon(1e-13));
 }
