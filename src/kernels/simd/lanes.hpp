@@ -9,7 +9,11 @@
 // no fast-math). One source serves every instruction set: it is compiled once
 // per path with that path's flags, and nothing beyond the compiler is needed
 // (no new dependency). The few operations the operators lack (square root,
-// mask tests) use the path's intrinsics.
+// mask tests, table look-ups) use the path's intrinsics. The alternatives
+// weighed: std::experimental::simd would serve as well but adds nothing the
+// extensions lack here; Highway and xsimd bring a dependency, their own
+// dispatch and their own (not the C library's) elementary functions, none of
+// which this code may use.
 //
 // Include only from a source compiled once per path, with CALDRITH_SIMD_PATH
 // (a namespace name) and CALDRITH_SIMD_WIDTH (2, 4 or 8 lanes) defined: every
@@ -61,8 +65,6 @@ CALDRITH_LANES_INLINE V load_first(const double* p, std::size_t count, double fi
     return v;
 }
 
-CALDRITH_LANES_INLINE void store(double* p, V v) { __builtin_memcpy(p, &v, sizeof v); }
-
 // Correctly rounded square root in every lane.
 CALDRITH_LANES_INLINE V sqrt(V v) {
 #if CALDRITH_SIMD_WIDTH == 8 && defined(__AVX512F__)
@@ -85,12 +87,9 @@ CALDRITH_LANES_INLINE V abs(V v) {
 
 CALDRITH_LANES_INLINE V select(M mask, V if_true, V if_false) { return mask ? if_true : if_false; }
 
-// std::fmax and std::fmin lane by lane: a NaN operand yields the other one.
-// (Of two zeros the second operand is returned, as the x86-64 C library does.)
+// std::fmax lane by lane: a NaN operand yields the other one. (Of two zeros
+// the second operand is returned, as the x86-64 C library does.)
 CALDRITH_LANES_INLINE V fmax(V a, V b) { return (a > b) | (b != b) ? a : b; }
-CALDRITH_LANES_INLINE V fmin(V a, V b) { return (a < b) | (b != b) ? a : b; }
-
-CALDRITH_LANES_INLINE M is_nan(V v) { return v != v; }
 
 // |v| ≤ largest double: neither infinite nor NaN.
 CALDRITH_LANES_INLINE M is_finite(V v) { return abs(v) <= 1.7976931348623157e308; }
