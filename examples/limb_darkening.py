@@ -36,9 +36,10 @@ exactly 0 to exactly 1): ``uniform_in_radius`` (rₖ = k / (n − 1)), ``uniform
 ``power(exponent)`` (rₖ = 1 − (1 − k / (n − 1))^exponent, denser towards the limb for an
 exponent above 1). The laws bend most at the limb, where μ falls to 0 with infinite slope in r,
 so placements denser towards the limb need the fewest samples. The default, ``power(3.5)`` with
-80 samples, brings every law within 1e-5 of the exact law through
-``integrated_flux_map_heyrovsky_magnification``; docs/limb_darkening.md gives the accuracy of
-each placement and count, measured against high-precision references.
+80 samples, brings each law measured in docs/limb_darkening.md (one representative set of
+coefficients each) within 1e-5 of the exact law through
+``integrated_flux_map_heyrovsky_magnification``; that page gives the accuracy of each placement
+and count, measured against high-precision references.
 """
 
 from __future__ import annotations

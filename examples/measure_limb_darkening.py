@@ -9,7 +9,7 @@ exact law (not the sampled one), an mpmath quadrature at 17 digits split at the 
 
 The truths cost about a second each; they are kept in tests/data/limb_darkening_truths.json (which
 the tests read too; 15 significant digits) and computed only when a law, position or rho is missing
-from it: about 5 minutes from scratch, about 25 s with the file in place.
+from it: 273 truths, about 8 minutes from scratch; about 30 s with the file in place.
 
 Run from the repository root:  nice .venv/bin/python examples/measure_limb_darkening.py
 """
@@ -254,7 +254,18 @@ def main():
         for count in COUNTS
     ]
     rows.append([f"fewest for {TARGET:.0e}"] + [str(fewest(THIN_RING, p) or "—") for p in PLACEMENTS])
-    out += [table(header, rows), ""]
+    out += [
+        table(header, rows),
+        "",
+        "Linear interpolation of a law that bends as its μ falls to 0 with infinite slope in r needs its",
+        "samples at the limb: uniform in r is hopeless, uniform in μ crowds the limb but leaves the centre",
+        "bare. Placements even in r at the centre and ever denser towards the limb do best; among those",
+        "measured, power 3.5 reaches 1e-5 with the fewest samples, and with the smallest error there; it is",
+        "the default. The errors fall as 1/n² up to about 100 samples and then irregularly, at a few 1e-6:",
+        "the flux map's quadrature does not split at the samples, and the kinks of the interpolated profile",
+        "limit it.",
+        "",
+    ]
 
     out += [
         f"## Per law, {default_name} placement",
