@@ -9,7 +9,7 @@ exact law (not the sampled one), an mpmath quadrature at 17 digits split at the 
 
 The truths cost about a second each; they are kept in tests/data/limb_darkening_truths.json (which
 the tests read too; 15 significant digits) and computed only when a law, position or rho is missing
-from it: 273 truths, about 8 minutes from scratch; about 30 s with the file in place.
+from it: 294 truths, about 9 minutes from scratch; about 30 s with the file in place.
 
 Run from the repository root:  nice .venv/bin/python examples/measure_limb_darkening.py
 """
