@@ -204,7 +204,7 @@ def main():
         "",
         "**Placements** of n samples (all include r = 0 and r = 1): uniform in r, rₖ = k/(n − 1); uniform",
         "in μ, μₖ = 1 − k/(n − 1); sine, rₖ = sin(πk / (2(n − 1))), even in r at the centre and in μ at",
-        "the limb; power 2, rₖ = 1 − (1 − k/(n − 1))².",
+        "the limb; power p, rₖ = 1 − (1 − k/(n − 1))^p, for p = 2, 3, 3.5 and 4, ever denser at the limb.",
         "",
         f"## Default: {default_name} placement, {ld.DEFAULT_COUNT} samples",
         "",
