@@ -65,6 +65,35 @@ def limb_darkening(t):
     return 1 - mpmath.mpf("0.6") * (1 - mpmath.sqrt(1 - t * t))
 
 
+def limb_darkening_law(name, coefficients):
+    """A limb-darkening law as a profile of the radius t (mpf in, mpf out), I(mu = 1) = 1, mu = sqrt(1 - t^2).
+
+    name is one of uniform, linear (u), quadratic (a, b), square-root (c, d), logarithmic (e, f),
+    power-2 (c, alpha) and four-parameter (a1, a2, a3, a4), with the coefficients in that order.
+    """
+    k = [mpmath.mpf(a) for a in coefficients]
+
+    def darkening(mu):
+        """1 - I(mu)."""
+        if name == "uniform":
+            return 0
+        if name == "linear":
+            return k[0] * (1 - mu)
+        if name == "quadratic":
+            return k[0] * (1 - mu) + k[1] * (1 - mu) ** 2
+        if name == "square-root":
+            return k[0] * (1 - mu) + k[1] * (1 - mpmath.sqrt(mu))
+        if name == "logarithmic":
+            return k[0] * (1 - mu) + k[1] * (mu * mpmath.log(mu) if mu > 0 else 0)
+        if name == "power-2":
+            return k[0] * (1 - mpmath.power(mu, k[1]))
+        if name == "four-parameter":
+            return mpmath.fsum(a * (1 - mpmath.power(mu, mpmath.mpf(j + 1) / 2)) for j, a in enumerate(k))
+        raise ValueError(f"unknown law {name!r}")
+
+    return lambda t: 1 - darkening(mpmath.sqrt(1 - t * t))
+
+
 @functools.cache
 def limb_darkened_average(l, rho):
     """The mean magnification of a limb-darkened star (coefficient 0.6); cached, it costs about a second."""
