@@ -13,6 +13,9 @@
 // Include only from a source compiled once per vector path (see lanes.hpp).
 #pragma once
 
+#include <array>
+#include <cstddef>
+
 #include "common/constants.hpp"
 #include "kernels/elliptic_detail.hpp"
 #include "kernels/simd/lanes.hpp"
@@ -34,24 +37,16 @@ CALDRITH_LANES_INLINE V look_up(const el::TaylorRow& row, M index) {
 }
 
 // Horner's rule on the interval polynomials of each lane (padded rows), for
-// one table or two side by side.
-CALDRITH_LANES_INLINE V taylor(const el::TaylorRows<el::TAYLOR_ROWS>& rows, M interval, V m) {
+// one table or several side by side (K and E at one argument).
+template <class... Rows>
+CALDRITH_LANES_INLINE std::array<V, sizeof...(Rows)> taylor(M interval, V m, const Rows&... tables) {
     const V d = m - look_up(el::TAYLOR_CENTRE_ROW, interval);
-    V value = look_up(rows[el::TAYLOR_ROWS - 1], interval);
+    std::array<V, sizeof...(Rows)> values{look_up(tables[el::TAYLOR_ROWS - 1], interval)...};
     for (std::size_t j = el::TAYLOR_ROWS - 1; j-- > 0;) {
-        value = value * d + look_up(rows[j], interval);
+        std::size_t table = 0;
+        ((values[table] = values[table] * d + look_up(tables[j], interval), ++table), ...);
     }
-    return value;
-}
-
-CALDRITH_LANES_INLINE void taylor_k_e(M interval, V m, V& k, V& e) {
-    const V d = m - look_up(el::TAYLOR_CENTRE_ROW, interval);
-    k = look_up(el::ELLIPK_ROWS[el::TAYLOR_ROWS - 1], interval);
-    e = look_up(el::ELLIPE_ROWS[el::TAYLOR_ROWS - 1], interval);
-    for (std::size_t j = el::TAYLOR_ROWS - 1; j-- > 0;) {
-        k = k * d + look_up(el::ELLIPK_ROWS[j], interval);
-        e = e * d + look_up(el::ELLIPE_ROWS[j], interval);
-    }
+    return values;
 }
 
 // The interval of each lane with -1 < t = 20 m < 18: trunc(t) in 0..17, two
@@ -165,7 +160,7 @@ CALDRITH_LANES_INLINE V ellipk(V m, M lanes) {
     const M agm = lanes & ~polynomial;
     V result = splat(0.0);
     if (any(polynomial)) {
-        result = taylor(el::ELLIPK_ROWS, interval_of(polynomial, t), m);
+        result = taylor(interval_of(polynomial, t), m, el::ELLIPK_ROWS)[0];
     }
     if (any(agm)) {
         result = select(agm, agm_family<false>(agm_start(m, agm), agm).k, result);
@@ -182,7 +177,7 @@ CALDRITH_LANES_INLINE V ellipe(V m, M lanes) {
     const M agm = lanes & ~polynomial;
     V result = splat(0.0);
     if (any(polynomial)) {
-        result = taylor(el::ELLIPE_ROWS, interval_of(polynomial, t), m);
+        result = taylor(interval_of(polynomial, t), m, el::ELLIPE_ROWS)[0];
     }
     if (any(agm)) {
         result = select(agm, agm_family<true>(agm_start(m, agm), agm).e, result);
@@ -339,13 +334,11 @@ CALDRITH_LANES_INLINE Legendre legendre(V n, V m, M lanes) {
     if (any(polynomial)) {
         const M interval = interval_of(polynomial, t);
         if (WITH_E) {
-            V k;
-            V e;
-            taylor_k_e(interval, m, k, e);
+            const auto [k, e] = taylor(interval, m, el::ELLIPK_ROWS, el::ELLIPE_ROWS);
             result.k = select(polynomial, k, result.k);
             result.e = select(polynomial, e, result.e);
         } else {
-            result.k = select(polynomial, taylor(el::ELLIPK_ROWS, interval, m), result.k);
+            result.k = select(polynomial, taylor(interval, m, el::ELLIPK_ROWS)[0], result.k);
         }
     }
     result.pi = ellippi_from(n, rj.result(), family.rf);
