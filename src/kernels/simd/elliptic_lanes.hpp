@@ -189,8 +189,12 @@ CALDRITH_LANES_INLINE V ellipe(V m, M lanes) {
 // -1.5 < e < -0.5, as rj in elliptic.cpp takes it: the closed forms
 // atan(√e)/√e (e > 0) and (log1p(s) − log1p(−s))/(2s), s = √(−e)
 // (−0.5 < e < 0) lane-wise with atan and log1p per lane, 1 for e = 0, and the
-// general RC per lane for the rest.
-CALDRITH_LANES_INLINE V rj_rc_term(V e, M active, V p, V rx, V ry, V rz, V rp, V d) {
+// general RC per lane for the rest (`b` is read only there).
+CALDRITH_LANES_INLINE M rc_term_general(V e, M active) {
+    return active & ~(e > 0.0) & ~((e < 0.0) & (e > -0.5)) & ~(e == 0.0);
+}
+
+CALDRITH_LANES_INLINE V rj_rc_term(V e, M active, V b) {
     const M positive = e > 0.0;
     const M zero = e == 0.0;
     const M closed = active & (positive | ((e < 0.0) & (e > -0.5)));
@@ -199,9 +203,8 @@ CALDRITH_LANES_INLINE V rj_rc_term(V e, M active, V p, V rx, V ry, V rz, V rp, V
         return e[i] > 0.0 ? std::atan(s[i]) : std::log1p(s[i]) - std::log1p(-s[i]);
     });
     V term = select(zero, splat(1.0), top / select(positive, s, 2.0 * s));
-    const M rest = active & ~closed & ~zero;
+    const M rest = rc_term_general(e, active);
     if (any(rest)) {
-        const V b = ((p + rx * (ry + rz)) + ry * rz) * 2.0 * rp / d;
         term = per_lane(rest, term, [&](int i) {
             return (-1.5 < e[i] && e[i] < -0.5) ? el::rc(1.0, b[i]) : el::rc_one_one_plus(e[i]);
         });
@@ -213,7 +216,9 @@ CALDRITH_LANES_INLINE V rj_rc_term(V e, M active, V p, V rx, V ry, V rz, V rp, V
 // special cases of the scalar code takes (x, y, z pairwise distinct, z ≠ p),
 // given the square roots of the arguments (which the caller may know): NaN
 // in lanes that do not converge within the cap. A state that advances one
-// pass at a time, as AgmLoop.
+// pass at a time, as AgmLoop. The RC terms of the passes, with the C
+// library's functions lane by lane, are evaluated after the loop and summed
+// in pass order, so that the loop itself is vector arithmetic only.
 class RjLoop {
 public:
     CALDRITH_LANES_INLINE RjLoop(V x, V y, V z, V p, V rx, V ry, V rz, V rp, M active)
@@ -228,8 +233,14 @@ public:
             return false;
         }
         const V d = ((rp_ + rx_) * (rp_ + ry_)) * (rp_ + rz_);
-        const V e = delta_ / (d * d);
-        r_ = select(active_, r_ + (f_ / d) * rj_rc_term(e, active_, p_, rx_, ry_, rz_, rp_, d), r_);
+        Pass& pass = passes_[pass_];
+        pass.e = delta_ / (d * d);
+        pass.f_over_d = f_ / d;
+        pass.active = active_;
+        if (any(rc_term_general(pass.e, active_))) {
+            pass.b = ((p_ + rx_ * (ry_ + rz_)) + ry_ * rz_) * 2.0 * rp_ / d;
+        }
+        passes_used_ = pass_ + 1;
         const V l = el::lambda(rx_, ry_, rz_);
         a_ = select(active_, (a_ + l) * 0.25, a_);
         f_ = select(active_, f_ * 0.25, f_);
@@ -251,12 +262,25 @@ public:
     }
 
     CALDRITH_LANES_INLINE V result() const {
-        return el::rj_series(a0_, x0_, y0_, z0_, a_, f_, r_, [](V value) {
+        V r = r_;
+        for (int k = 0; k < passes_used_; ++k) {
+            const Pass& pass = passes_[k];
+            r = select(pass.active, r + pass.f_over_d * rj_rc_term(pass.e, pass.active, pass.b), r);
+        }
+        return el::rj_series(a0_, x0_, y0_, z0_, a_, f_, r, [](V value) {
             return per_lane(~M{}, value, [&](int i) { return std::pow(value[i], -1.5); });
         });
     }
 
 private:
+    // What a pass leaves for its RC term.
+    struct Pass {
+        V e;
+        V f_over_d;
+        V b;
+        M active;
+    };
+
     V x0_, y0_, z0_, a0_;
     V x_, y_, z_, p_;
     V rx_, ry_, rz_, rp_;
@@ -267,6 +291,8 @@ private:
     V r_ = splat(0.0);
     M active_;
     int pass_ = 0;
+    int passes_used_ = 0;
+    std::array<Pass, el::RJ_PASSES> passes_;
 };
 
 // Π(n, m) in the lanes with 0 < n ≤ 1 − 2^-52, n ≠ m, 0 < m < 1, 1 − m ≠ 1
