@@ -10,7 +10,6 @@
 #pragma once
 
 #include <cmath>
-#include <limits>
 #include <span>
 #include <vector>
 
