@@ -97,7 +97,7 @@ struct UniformDiskAt {
     double operator()(double position) const { return witt_mao_magnification_scaled(position * rho, rho); }
 
     void chunk(std::span<const double> positions, double* results) const {
-        constexpr std::size_t BLOCK = 256;
+        constexpr std::size_t BLOCK = 1024;
         std::array<double, BLOCK> u;
         const ModelBatch& batch = model_batch();
         for (std::size_t begin = 0; begin < positions.size(); begin += BLOCK) {

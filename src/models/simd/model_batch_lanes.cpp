@@ -22,9 +22,10 @@ namespace {
 namespace lanes = elliptic_lanes;
 
 // Elements per sorting round.
-constexpr std::size_t CHUNK = 256;
-// Sort keys: trunc(20 m) for served elements (0..19), NOT_SERVED for the rest.
-constexpr unsigned KEYS = 21;
+constexpr std::size_t CHUNK = 1024;
+// Sort keys: trunc(80 m) for served elements (0..79, quarters of the
+// polynomial intervals), NOT_SERVED for the rest.
+constexpr unsigned KEYS = 81;
 constexpr unsigned NOT_SERVED = KEYS - 1;
 
 // The order in which a chunk's elements run through the lanes: by key, so
@@ -94,8 +95,10 @@ void run_sorted(std::size_t size, double* result, Prepare&& prepare, General&& g
             const M served = prepare(begin + i, count, &arguments[i]);
             const unsigned ok = bits(served);
             for (std::size_t lane = 0; lane < count; ++lane) {
-                keys[i + lane] = (ok >> lane & 1u) != 0 ? static_cast<unsigned char>(arguments[i + lane].m * 20.0)
-                                                        : NOT_SERVED;
+                // Served means 0 < m < 1.
+                keys[i + lane] = (ok >> lane & 1u) != 0
+                                     ? static_cast<unsigned char>(std::min(arguments[i + lane].m * 80.0, 79.0))
+                                     : NOT_SERVED;
             }
         }
         const std::size_t served = order_by_key(keys.data(), length, order.data());
