@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdlib>
+#include <initializer_list>
 #include <vector>
 
 namespace caldrith {
@@ -40,7 +41,17 @@ SimdPath choose_path() {
             }
         }
     }
-    return runnable.back();
+    // AVX2 before AVX-512: the divider, which bounds these kernels, does as
+    // many square roots and divisions per second with 4 lanes as with 8, and
+    // the 8-lane loops carry more lanes that have already converged.
+    for (const SimdPath preferred : {SimdPath::avx2, SimdPath::avx512, SimdPath::sse2}) {
+        for (const SimdPath candidate : runnable) {
+            if (candidate == preferred) {
+                return candidate;
+            }
+        }
+    }
+    return SimdPath::scalar;
 }
 
 }  // namespace
