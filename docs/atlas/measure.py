@@ -158,9 +158,14 @@ def maxima(points):
     return {name: worst[name] for name in REGIMES if name in worst}
 
 
+TYPICAL_RHO = (1e-3, 1e3)  # the stellar radii of the headline table, in Einstein radii
+
+
 def figures(points):
-    """The published figures of one case: over every rho, and for each rho apart."""
+    """The published figures of one case: over the typical stellar radii, over every one, and for each apart."""
+    typical = [point for point in points if TYPICAL_RHO[0] <= point.rho <= TYPICAL_RHO[1]]
     return {
+        "typical": {name: published_figure(error) for name, error in maxima(typical).items()},
         "all": {name: published_figure(error) for name, error in maxima(points).items()},
         "per_rho": {
             repr(rho): {name: published_figure(error) for name, error in maxima(group).items()}
