@@ -10,6 +10,7 @@ import math
 import sys
 import time
 
+import caldrith
 import matplotlib
 
 matplotlib.use("Agg")
@@ -128,6 +129,20 @@ def main():
           f"{len(faults)} faults; wrote {ACCURACY} and the plots", file=sys.stderr)
 
 
+def _beyond_the_grid():
+    """Calls far outside the grid whose results are plainly off (the magnification there is 1)."""
+    calls = [
+        ("witt_mao_magnification([1e7, 1e8], 1.0, 0.001)", caldrith.witt_mao_magnification([1e7, 1e8], 1.0, 0.001)),
+        ("integrated_witt_mao_magnification([1e7, 1e8], 1.0, 0.001)",
+         caldrith.integrated_witt_mao_magnification([1e7, 1e8], 1.0, 0.001)),
+        ("integrated_flux_map_witt_mao_magnification([1e6, 1e8], 1.0, 0.001, [0, 1], [1, 1])",
+         caldrith.integrated_flux_map_witt_mao_magnification([1e6, 1e8], 1.0, 0.001, [0.0, 1.0], [1.0, 1.0])),
+        ("integrated_heyrovsky_magnification([1e7, 1e8], 1.0, 0.001)",
+         caldrith.integrated_heyrovsky_magnification([1e7, 1e8], 1.0, 0.001)),
+    ]
+    return calls
+
+
 def render(published, points_of, headline, everything, per_rho, faults, truths):
     """docs/accuracy.md: the prose quotes the measured figures, so it cannot drift from them."""
 
@@ -152,6 +167,7 @@ def render(published, points_of, headline, everything, per_rho, faults, truths):
         else "Faults (NaN, infinity or exception where a value exists):\n\n"
         + "\n".join(f"- `{case.function}` ρ = {p.rho:g}, l = {p.l!r}, r = {p.r!r}: {p.fault or p.value!r}" for case, p in faults)
     )
+    beyond = "\n".join(f"- `{call}` → {value!r}" for call, value in _beyond_the_grid())
     return f"""# Accuracy atlas
 
 How accurate each of caldrith's eight functions is, where, measured: every function is evaluated
@@ -219,8 +235,11 @@ where the kernel's near-limb window covers much or all of the star; see below):
   {worst_where("witt_mao_magnification", lambda p: p.rho >= 1e-3 and p.regime == "inside")} inside the star; just
   outside the window it loses digits as the characteristic n of Π nears 1, up to
   {worst_where("witt_mao_magnification", lambda p: p.rho >= 1e-3 and 1.5 * window(p) < abs(p.l - 1) <= 0.1 + 1e-12)} at
-  |l − 1| ≥ 1.5 × the window; far from the star its terms cancel, and the error grows with l to
-  {worst_where("witt_mao_magnification", lambda p: p.rho >= 1e-3 and p.l == 1e3)} at l = 1000.
+  |l − 1| ≥ 1.5 × the window. Far from the star its terms cancel, and the error grows as about
+  l² × 1e-16: {worst_where("witt_mao_magnification", lambda p: p.rho >= 1e-3 and p.l == 1e3)} at l = 1e3,
+  {worst_where("witt_mao_magnification", lambda p: p.rho >= 1e-3 and p.l == 1e5)} at l = 1e5 and
+  {worst_where("witt_mao_magnification", lambda p: p.rho >= 1e-3 and p.l == 1e6)} at l = 1e6
+  (`integrated_witt_mao_magnification` alike); beyond the grid it is plainly wrong (see Faults).
 - **`integrated_witt_mao_magnification`** integrates the uniform-disk magnification of concentric
   disks of radius ρμ, μ = √(1 − t²), in one quadrature over t. Inside the star the integrand has a
   kink where such a disk's limb passes the lens, at t = √(1 − l²), which the unsplit quadrature
@@ -254,7 +273,12 @@ where the kernel's near-limb window covers much or all of the star; see below):
   difference of two uniform disks 2e-4 stellar radii apart. With the uniform profile it is good to
   {fig("integrated_flux_map_witt_mao_magnification_uniform", 0.1, "centre")} at the centre and
   {worst("integrated_flux_map_witt_mao_magnification_uniform", "limb", [0.001, 0.01, 0.1, 1.0])} near the limb (ρ ≤ 1), and the
-  difference amplifies the far-field cancellation to about 3e-8 at l = 1000.
+  difference amplifies the far-field cancellation of the closed form: over every profile and
+  ρ ≥ 1e-3 the error is {worst_where("integrated_flux_map_witt_mao_magnification_uniform", lambda p: p.rho >= 1e-3 and p.l == 1e3)} at l = 1e3,
+  {worst_where("integrated_flux_map_witt_mao_magnification_uniform", lambda p: p.rho >= 1e-3 and p.l == 1e4)} at l = 1e4,
+  {worst_where("integrated_flux_map_witt_mao_magnification_uniform", lambda p: p.rho >= 1e-3 and p.l == 1e5)} at l = 1e5 and
+  {worst_where("integrated_flux_map_witt_mao_magnification_uniform", lambda p: p.rho >= 1e-3 and p.l == 1e6)} at l = 1e6 (uniform profile).
+  For the baseline of a light curve (u = lρ of tens of Einstein radii) prefer the thin-ring flux map.
 
 ## Which function to use
 
@@ -263,8 +287,11 @@ where the kernel's near-limb window covers much or all of the star; see below):
   law 0.6 (≤ {max(published["integrated_heyrovsky_magnification"]["all"].values()):.1e} on the whole grid) and
   `integrated_flux_map_heyrovsky_magnification` for any other profile (as accurate as the
   quadrature of the sampled profile allows).
-- Far from the limb the uniform-disk routes are accurate and faster: `witt_mao_magnification` to
-  about 1e-14 inside the star and 1e-10 far outside, for ρ ≥ 1e-3.
+- Away from the limb the uniform-disk routes are accurate and faster: `witt_mao_magnification`
+  to about 2e-14 inside the star and 1e-10 out to l = 1e3, for ρ ≥ 1e-3 (but see the far field
+  above).
+- The thin-ring routes keep their accuracy at any distance: `integrated_heyrovsky_magnification`
+  is good to {published["integrated_heyrovsky_magnification"]["all"]["distant"]:.1e} out to l = 1e6.
 - `discrete_flux_map_heyrovsky_magnification` is exactly the weighted sum of its rings, to about
   {max(published["discrete_flux_map_heyrovsky_magnification"]["all"].values()):.1e} on the grid (no position of which lies within 1e-5 of one of its
   rings; each ring is as accurate as `heyrovsky_magnification`);
@@ -272,7 +299,17 @@ where the kernel's near-limb window covers much or all of the star; see below):
 
 ## Faults
 
-{fault_text} (Checked also: random positions and stellar radii off the grid, 10⁻⁶ ≤ ρ ≤ 10³.)
+{fault_text}
+
+Beyond the grid the uniform-disk routes are plainly wrong far from the star, where the
+magnification is 1 to within 2e-12 (here u = lρ ≥ 1e3 Einstein radii): the cancellation of the closed
+form grows as l² × 1e-16 and the flux map's annulus difference amplifies it further, to values
+below 1 and even negative. Evaluated now:
+
+{beyond}
+
+The thin-ring routes return 1 to within rounding there. The formulas are as specified, so this is
+reported, not changed; keep the uniform-disk routes to l ≲ 1e4 (flux map) or 1e5.
 
 ## Maximum relative error per stellar radius
 

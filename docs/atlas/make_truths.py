@@ -41,11 +41,11 @@ DIGITS = 25
 RHOS = [1e-6, 1e-4, 1e-3, 1e-2, 0.1, 1.0, 10.0, 1e3]
 
 # Distances from the lens to the star's centre, in stellar radii: the centre, the inside, both
-# sides of the limb from 1e-7 to 1e-1 away, and far outside.
+# sides of the limb from 1e-7 to 1e-1 away, far outside, and (a light curve's baseline) beyond.
 CENTRE = [0.0, 1e-8, 1e-7, 1e-6, 1e-5, 1e-4, 1e-3, 3e-3, 1e-2]
 INSIDE = [0.03, 0.1, 0.2, 0.3, 0.4, 0.5, 0.6, 0.7, 0.8, 0.87]
 LIMB_OFFSETS = [1e-7, 3e-7, 1e-6, 3e-6, 1e-5, 3e-5, 1e-4, 3e-4, 5e-4, 1e-3, 2e-3, 5e-3, 1e-2, 3e-2, 1e-1]
-FAR = [1.15, 1.3, 1.5, 2.0, 3.0, 5.0, 10.0, 30.0, 100.0, 300.0, 1e3]
+FAR = [1.15, 1.3, 1.5, 2.0, 3.0, 5.0, 10.0, 30.0, 100.0, 300.0, 1e3, 1e4, 1e5, 1e6]
 POSITIONS = sorted(
     set(CENTRE + INSIDE + [1.0] + [1.0 - d for d in LIMB_OFFSETS] + [1.0 + d for d in LIMB_OFFSETS] + FAR)
 )
@@ -56,7 +56,7 @@ POSITIONS = sorted(
 RING_OFFSETS = [1e-7, 1e-6, 5e-6, 9e-6, 1.1e-5, 2e-5, 1e-4, 1e-3, 1e-2, 1e-1]
 RINGS = [
     *((l, 1.0) for l in sorted(set(POSITIONS + [1.0 - d for d in RING_OFFSETS] + [1.0 + d for d in RING_OFFSETS])) if l != 1.0),
-    *((l, 0.3) for l in sorted(set([0.0, 1e-8, 1e-4, 1e-2, 0.5, 1.0, 2.0, 10.0, 1e3]
+    *((l, 0.3) for l in sorted(set([0.0, 1e-8, 1e-4, 1e-2, 0.5, 1.0, 2.0, 10.0, 1e3, 1e6]
                                    + [0.3 - d for d in RING_OFFSETS] + [0.3 + d for d in RING_OFFSETS]))),
 ]
 

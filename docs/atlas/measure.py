@@ -17,12 +17,13 @@ HERE = pathlib.Path(__file__).resolve().parent
 TRUTHS = HERE / "truths.json"
 FIGURES = HERE / "figures.json"
 
-REGIMES = ("centre", "inside", "limb", "far")
+REGIMES = ("centre", "inside", "limb", "far", "distant")
 REGIME_TITLES = {
     "centre": "centre (l ≤ 0.01)",
     "inside": "inside (0.01 < l < 0.9)",
     "limb": "limb (|l − 1| ≤ 0.1)",
-    "far": "far (l > 1.1)",
+    "far": "far (1.1 < l ≤ 1e3)",
+    "distant": "distant (1e3 < l ≤ 1e6)",
 }
 UNIFORM_PROFILE = {"bl": [0.0, 1.0], "bf": [1.0, 1.0]}
 
@@ -33,7 +34,9 @@ def regime(l, r=1.0):
         return "centre"
     if abs(l - r) <= 0.1 + 1e-12:
         return "limb"
-    return "inside" if l < r else "far"
+    if l < r:
+        return "inside"
+    return "far" if l <= 1e3 else "distant"
 
 
 def relative_error(value, truth):
