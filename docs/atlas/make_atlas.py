@@ -58,14 +58,13 @@ def plot(rows, title, path):
         _draw(whole, points, lambda p: p.l if p.l > 0 else CENTRE_AT, rhos, colours)
         _frame(whole, "l (stellar radii; l = 0 drawn at 1e-9)", f"{label}: all positions")
         whole.axvline(r, color="grey", linewidth=0.6, linestyle=":")
-        _draw(before, points, lambda p: r - p.l if 0 < r - p.l <= 0.1 + 1e-12 else None, rhos, colours)
+        _draw(before, points, lambda p: r - p.l if 0 < r - p.l <= measure.LIMB_WIDTH else None, rhos, colours)
         _frame(before, f"{r:g} − l", f"{label}: just inside the {edge}")
-        before.invert_xaxis()
-        _draw(after, points, lambda p: p.l - r if 0 < p.l - r <= 0.1 + 1e-12 else None, rhos, colours)
+        before.set_xlim(0.15, 5e-8)  # towards the limb, left to right
+        _draw(after, points, lambda p: p.l - r if 0 < p.l - r <= measure.LIMB_WIDTH else None, rhos, colours)
         _frame(after, f"l − {r:g}", f"{label}: just outside the {edge}")
+        after.set_xlim(5e-8, 0.15)
         whole.set_ylabel("relative error")
-        for axes in (before, after):
-            axes.set_xlim(1.5e-7, 0.15) if axes is after else axes.set_xlim(0.15, 1.5e-7)
     handles, labels = grid[0][0].get_legend_handles_labels()
     figure.legend(handles, labels, loc="lower center", ncol=len(labels), fontsize=8, frameon=False)
     figure.suptitle(f"{title} — relative error against mpmath "
@@ -89,7 +88,7 @@ def _regime_columns(rows):
     lines = [header, "|" + "---|" * (2 + len(measure.REGIMES))]
     for function, profile, figures in rows:
         cells = [_cell(figures.get(name)) for name in measure.REGIMES]
-        lines.append("| " + " | ".join([f"`{function}`" if function else "", profile, *cells]) + " |")
+        lines.append("| " + " | ".join([f"`{function}`", profile, *cells]) + " |")
     return "\n".join(lines)
 
 
@@ -234,7 +233,7 @@ where the kernel's near-limb window covers much or all of the star; see below):
   1e-3.** Outside the window (ρ ≥ 1e-3) the closed form is good to
   {worst_where("witt_mao_magnification", lambda p: p.rho >= 1e-3 and p.regime == "inside")} inside the star; just
   outside the window it loses digits as the characteristic n of Π nears 1, up to
-  {worst_where("witt_mao_magnification", lambda p: p.rho >= 1e-3 and 1.5 * window(p) < abs(p.l - 1) <= 0.1 + 1e-12)} at
+  {worst_where("witt_mao_magnification", lambda p: p.rho >= 1e-3 and 1.5 * window(p) < abs(p.l - 1) <= measure.LIMB_WIDTH)} at
   |l − 1| ≥ 1.5 × the window. Far from the star its terms cancel, and the error grows as about
   l² × 1e-16: {worst_where("witt_mao_magnification", lambda p: p.rho >= 1e-3 and p.l == 1e3)} at l = 1e3,
   {worst_where("witt_mao_magnification", lambda p: p.rho >= 1e-3 and p.l == 1e5)} at l = 1e5 and

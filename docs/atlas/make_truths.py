@@ -1,6 +1,6 @@
 """Computes the reference magnifications of the accuracy atlas once, into docs/atlas/truths.json.
 
-    nice .venv/bin/python docs/atlas/make_truths.py       # a few minutes on two cores
+    nice .venv/bin/python docs/atlas/make_truths.py       # about three minutes on two cores
 
 Every truth is evaluated in mpmath at the exact double inputs that the atlas hands to caldrith
 (re = 1, rstar = rho, so u = l * rho in Einstein radii and c = 1 / rho in stellar radii):
@@ -17,7 +17,7 @@ Every truth is evaluated in mpmath at the exact double inputs that the atlas han
 
 Before writing, a few truths of each kind are checked against the direct quadratures of
 tests/python/lensing_references.py (point-lens magnification averaged over the ring or disk,
-no elliptic integral); the run stops if any disagrees by more than 1e-15 relative.
+no elliptic integral); the run stops if any disagrees by more than 1e-16 relative.
 Truths are stored as decimal strings of 25 significant digits; grid points as doubles (repr).
 """
 
@@ -50,8 +50,8 @@ POSITIONS = sorted(
     set(CENTRE + INSIDE + [1.0] + [1.0 - d for d in LIMB_OFFSETS] + [1.0 + d for d in LIMB_OFFSETS] + FAR)
 )
 
-# Thin rings: the limb ring r = 1 over the positions above (but through the lens itself, where the
-# mean is infinite), and a ring r = 0.3 approached from both sides, with offsets around the
+# Thin rings: the limb ring r = 1 over the positions above (except l = 1, the ring through the lens,
+# where the mean is infinite), and a ring r = 0.3 approached from both sides, with offsets around the
 # kernel's near-ring threshold 1e-5.
 RING_OFFSETS = [1e-7, 1e-6, 5e-6, 9e-6, 1.1e-5, 2e-5, 1e-4, 1e-3, 1e-2, 1e-1]
 RINGS = [
@@ -109,14 +109,10 @@ def ring_mean(l, r, c):
     return 2 * bracket / (mpmath.pi * s * mpmath.sqrt(q))
 
 
-def limb_darkening(t):
-    return 1 - mpmath.mpf("0.6") * (1 - mpmath.sqrt(1 - t * t))
-
-
 def disk_mean(l, rho, profile, kinks):
     """(1/N) * integral over t in [0, 1] of I(t) 2 pi t ring_mean(l, t, c) dt, N the same without the ring
     mean; split at t = l (the ring through the lens, a logarithmic singularity) and at the kinks."""
-    l, c = mpmath.mpf(l), 1 / mpmath.mpf(rho)
+    l, c = mpmath.mpf(l), einstein_radius(rho)
     points = sorted({mpmath.mpf(0), mpmath.mpf(1), *(mpmath.mpf(k) for k in kinks), *([l] if 0 < l < 1 else [])})
     flux = mpmath.quad(lambda t: profile(t) * t, points)
 
@@ -136,9 +132,15 @@ def _disk_truths(task):
         sampled = lensing_references.sampled_profile(SAMPLED["bl"], SAMPLED["bf"])
         kinks = [b for b in SAMPLED["bl"] if 0 < b < 1]
         return (
-            mpmath.nstr(disk_mean(l, rho, limb_darkening, []), DIGITS),
+            mpmath.nstr(disk_mean(l, rho, lensing_references.limb_darkening, []), DIGITS),
             mpmath.nstr(disk_mean(l, rho, sampled, kinks), DIGITS),
         )
+
+
+def einstein_radius(rho):
+    """c = 1 / rho, the Einstein radius in stellar radii, to 30 digits (or the working precision if higher)."""
+    with mpmath.workdps(max(30, mpmath.mp.dps)):
+        return 1 / mpmath.mpf(rho)
 
 
 def uniform_truth(l, rho):
@@ -149,19 +151,13 @@ def uniform_truth(l, rho):
 
 def ring_truth(l, r, rho):
     with mpmath.workdps(30):
-        return ring_mean(mpmath.mpf(l), mpmath.mpf(r), 1 / mpmath.mpf(rho))
+        return ring_mean(mpmath.mpf(l), mpmath.mpf(r), einstein_radius(rho))
 
 
 def discrete_truth(l, rho):
     with mpmath.workdps(30):
-        return sum(mpmath.mpf(w) * ring_mean(mpmath.mpf(l), mpmath.mpf(b), 1 / mpmath.mpf(rho))
+        return sum(mpmath.mpf(w) * ring_mean(mpmath.mpf(l), mpmath.mpf(b), einstein_radius(rho))
                    for b, w in zip(DISCRETE["bl"], DISCRETE["bf"]))
-
-
-def _einstein_radius(rho):
-    """c = 1 / rho in stellar radii, to 30 digits."""
-    with mpmath.workdps(30):
-        return 1 / mpmath.mpf(rho)
 
 
 def _agree(name, value, reference, tolerance=1e-16):
@@ -177,19 +173,20 @@ def cross_check():
     print("cross-checks against direct quadrature of the point-lens magnification:", flush=True)
     for l, r, rho in [(2.0, 0.7, 0.5), (0.3 + 1e-7, 0.3, 0.01), (1.0 - 1e-5, 1.0, 1e3), (1e-8, 1.0, 1e-6), (0.0, 0.3, 10.0)]:
         _agree(f"ring l={l!r} r={r!r} rho={rho!r}", ring_truth(l, r, rho),
-               lensing_references.ring_average(l, r, _einstein_radius(rho)))
+               lensing_references.ring_average(l, r, einstein_radius(rho)))
     for l, rho in [(0.5, 0.1), (1.0 + 1e-4, 1.0)]:
         with mpmath.workdps(30):
             uniform = disk_mean(l, rho, lambda t: mpmath.mpf(1), [])
         _agree(f"uniform disk by rings l={l!r} rho={rho!r}", uniform, uniform_truth(l, rho))
     for l, rho in [(0.5, 0.1), (1.0 - 1e-3, 1e-2)]:
-        limb, sampled = (mpmath.mpf(x, prec=100) for x in _disk_truths((rho, l)))
+        with mpmath.workdps(30):
+            limb, sampled = (mpmath.mpf(x) for x in _disk_truths((rho, l)))
         _agree(f"limb-darkened l={l!r} rho={rho!r}", limb, lensing_references.limb_darkened_average(l, rho))
         _agree(f"sampled profile l={l!r} rho={rho!r}", sampled,
                lensing_references.sampled_average(l, rho, tuple(SAMPLED["bl"]), tuple(SAMPLED["bf"])))
     l, rho = 0.52, 0.1
     with mpmath.workdps(30):
-        direct = sum(mpmath.mpf(w) * lensing_references.ring_average(l, b, _einstein_radius(rho))
+        direct = sum(mpmath.mpf(w) * lensing_references.ring_average(l, b, einstein_radius(rho))
                      for b, w in zip(DISCRETE["bl"], DISCRETE["bf"]))
     _agree(f"discrete rings l={l!r} rho={rho!r}", discrete_truth(l, rho), direct)
 

@@ -26,13 +26,14 @@ REGIME_TITLES = {
     "distant": "distant (1e3 < l ≤ 1e6)",
 }
 UNIFORM_PROFILE = {"bl": [0.0, 1.0], "bf": [1.0, 1.0]}
+LIMB_WIDTH = 0.1 + 1e-12  # the limb regime's half-width, with room for 1 ± 0.1 rounding off
 
 
 def regime(l, r=1.0):
     """The regime of a position l (stellar radii) relative to the limb, or to the ring of radius r."""
     if l <= 1e-2:
         return "centre"
-    if abs(l - r) <= 0.1 + 1e-12:
+    if abs(l - r) <= LIMB_WIDTH:
         return "limb"
     if l < r:
         return "inside"
