@@ -250,10 +250,9 @@ where the kernel's near-limb window covers much or all of the star; see below):
 - **The thin-ring kernel's near-ring expansion.** Where the ring passes within |r − l| < 1e-5 of
   the lens, `heyrovsky_magnification` (and `discrete_flux_map_heyrovsky_magnification`) use a
   first-order expansion. It is worst just inside the threshold, up to
-  {worst_where("heyrovsky_magnification", lambda p: 9e-6 < abs(p.l - p.r) < 1e-5)} at |r − l| = 9e-6 (largest for large
-  ρ), and improves as the ring closes in: {worst_where("heyrovsky_magnification", lambda p: 5e-8 < abs(p.l - p.r) < 2e-7)} at
+  {worst_where("heyrovsky_magnification", lambda p: 9e-6 < abs(p.l - p.r) < 1e-5)} at |r − l| = 9e-6, and improves as the ring closes in: {worst_where("heyrovsky_magnification", lambda p: 5e-8 < abs(p.l - p.r) < 2e-7)} at
   |r − l| = 1e-7. Just outside the threshold the closed form is off by up to
-  {worst_where("heyrovsky_magnification", lambda p: 1e-5 <= abs(p.l - p.r) < 1.2e-5)} (Π near n = 1); beyond
+  {worst_where("heyrovsky_magnification", lambda p: 1e-5 <= abs(p.l - p.r) < 1.2e-5)} (Π near n = 1, worst for large ρ); beyond
   |r − l| = 1e-3 by at most {worst_where("heyrovsky_magnification", lambda p: abs(p.l - p.r) >= 1e-3 - 1e-12)}.
 - **l = 0 for the thin-ring integrals.** `integrated_heyrovsky_magnification` and
   `integrated_flux_map_heyrovsky_magnification` take the near-ring expansion only where
@@ -272,11 +271,11 @@ where the kernel's near-limb window covers much or all of the star; see below):
   difference of two uniform disks 2e-4 stellar radii apart. With the uniform profile it is good to
   {fig("integrated_flux_map_witt_mao_magnification_uniform", 0.1, "centre")} at the centre and
   {worst("integrated_flux_map_witt_mao_magnification_uniform", "limb", [0.001, 0.01, 0.1, 1.0])} near the limb (ρ ≤ 1), and the
-  difference amplifies the far-field cancellation of the closed form: over every profile and
+  difference amplifies the far-field cancellation of the closed form: with the uniform profile and
   ρ ≥ 1e-3 the error is {worst_where("integrated_flux_map_witt_mao_magnification_uniform", lambda p: p.rho >= 1e-3 and p.l == 1e3)} at l = 1e3,
   {worst_where("integrated_flux_map_witt_mao_magnification_uniform", lambda p: p.rho >= 1e-3 and p.l == 1e4)} at l = 1e4,
   {worst_where("integrated_flux_map_witt_mao_magnification_uniform", lambda p: p.rho >= 1e-3 and p.l == 1e5)} at l = 1e5 and
-  {worst_where("integrated_flux_map_witt_mao_magnification_uniform", lambda p: p.rho >= 1e-3 and p.l == 1e6)} at l = 1e6 (uniform profile).
+  {worst_where("integrated_flux_map_witt_mao_magnification_uniform", lambda p: p.rho >= 1e-3 and p.l == 1e6)} at l = 1e6.
   For the baseline of a light curve (u = lρ of tens of Einstein radii) prefer the thin-ring flux map.
 
 ## Which function to use
@@ -307,8 +306,10 @@ below 1 and even negative. Evaluated now:
 
 {beyond}
 
-The thin-ring routes return 1 to within rounding there. The formulas are as specified, so this is
-reported, not changed; keep the uniform-disk routes to l ≲ 1e4 (flux map) or 1e5.
+The thin-ring routes return 1 to within rounding there. The loss is the closed form's own
+cancellation, not a slip in the code, and curing it would change the arithmetic of every
+uniform-disk result, so it is reported here, not changed: keep the uniform-disk routes to
+l ≲ 1e4 (flux map) or 1e5.
 
 ## Maximum relative error per stellar radius
 
