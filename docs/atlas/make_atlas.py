@@ -307,9 +307,9 @@ below 1 and even negative. Evaluated now:
 {beyond}
 
 The thin-ring routes return 1 to within rounding there. The loss is the closed form's own
-cancellation, not a slip in the code, and curing it would change the arithmetic of every
-uniform-disk result, so it is reported here, not changed: keep the uniform-disk routes to
-l ≲ 1e4 (flux map) or 1e5.
+cancellation, not a slip in the code; curing it takes a different far-field formula, which would
+change results that are reproducible to the last bit, so it is reported here, not changed: keep the
+uniform-disk routes to l ≲ 1e4 (flux map) or 1e5.
 
 ## Maximum relative error per stellar radius
 

@@ -111,16 +111,18 @@ def _profile(case, truths):
     return truths["sampled_profile"]
 
 
-def _disk_values(case, rows, rho, truths):
-    """The function's values at the positions of rows (one star), in order."""
+def _disk_values(case, groups, truths):
+    """{rho: the function's values at the positions of that star's rows, in order}."""
     function = getattr(caldrith, case.function)
-    positions = [row["l"] for row in rows]
+    positions = {rho: [row["l"] for row in rows] for rho, rows in groups.items()}
     if case.function == "multi_witt_mao_magnification":
-        return function(positions, [1.0], [rho])[0]
+        # Every star in one call (re = 1, rstar = each rho), as the list function is meant to be used.
+        (shared,) = {tuple(each) for each in positions.values()}
+        return dict(zip(groups, function(list(shared), [1.0], list(groups)), strict=True))
     if "flux_map" in case.function:
         profile = _profile(case, truths)
-        return function(positions, 1.0, rho, profile["bl"], profile["bf"])
-    return function(positions, 1.0, rho)
+        return {rho: function(positions[rho], 1.0, rho, profile["bl"], profile["bf"]) for rho in groups}
+    return {rho: function(positions[rho], 1.0, rho) for rho in groups}
 
 
 def _ring_point(row):
@@ -136,9 +138,10 @@ def measure(case, truths):
     if case.truth == "ring":
         return [_ring_point(row) for row in truths["ring"]]
     points = []
-    for rho, rows in by_rho(truths["disk"]).items():
-        values = _disk_values(case, rows, rho, truths)
-        for row, value in zip(rows, values, strict=True):
+    groups = by_rho(truths["disk"])
+    values = _disk_values(case, groups, truths)
+    for rho, rows in groups.items():
+        for row, value in zip(rows, values[rho], strict=True):
             truth = row[case.truth]
             points.append(Point(rho, row["l"], 1.0, value, truth, relative_error(value, truth)))
     return points
