@@ -10,7 +10,8 @@ crosses: u0 < rho). Within 10 stellar radii of the lens; beyond, where the limb 
 the magnification by less than 1.3e-4, the uniform disk (see pointlens.py). Each data set's source
 and blend flux are solved linearly at every step.
 
-Fit: scipy.optimize.least_squares from rough starting values; the errors of each data set are then
+Fit: scipy.optimize.least_squares from rough starting values (and from the lens passing at half and
+at one and a half stellar radii, keeping the best); the errors of each data set are then
 scaled up so that its chi^2 per point is 1 (never down), and the fit is repeated. Without --quick,
 emcee then samples the posterior (flat priors, u0, tE, rho > 0) on a pool of worker processes
 started with the 'spawn' method, each with a one-thread caldrith pool.
@@ -132,7 +133,7 @@ def main(argv=None) -> None:
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     parser.add_argument("--quick", action="store_true", help="optimiser only, no MCMC")
     parser.add_argument("--walkers", type=int, default=16)
-    parser.add_argument("--steps", type=int, default=450)
+    parser.add_argument("--steps", type=int, default=600)
     parser.add_argument("--processes", type=int, default=2, help="worker processes of the MCMC")
     parser.add_argument("--seed", type=int, default=310)
     parser.add_argument("--figure", type=Path, default=FIGURE)
@@ -148,17 +149,18 @@ def main(argv=None) -> None:
               f"(masked {int((~d.mask).sum())})  error scale {d.error_scale:.2f}")
     for name, value, error in zip(pl.PARAMETER_NAMES, fit.params, fit.errors):
         print(f"  {name:4s} = {value:{FORMATS[name]}} ± {error:.2g}")
-    params, errors = fit.params, fit.errors
+    params = fit.params
 
     if not args.quick:
         began = time.perf_counter()
         chain, acceptance, tau = sample(datasets, fit, args.walkers, args.steps, args.processes, args.seed)
         low, params, high = np.percentile(chain, [15.865, 50.0, 84.135], axis=0)
-        errors = 0.5 * (high - low)
         print(f"MCMC: {args.walkers} walkers x {args.steps} steps in {time.perf_counter() - began:.0f} s, "
               f"acceptance {acceptance:.2f}, autocorrelation times {np.array2string(tau, precision=0)} steps")
         for name, value, lo, hi in zip(pl.PARAMETER_NAMES, params, low, high):
             print(f"  {name:4s} = {value:{FORMATS[name]}} +{hi - value:.2g} -{value - lo:.2g}")
+        t_star = np.percentile(chain[:, 2] * chain[:, 3], [15.865, 50.0, 84.135])
+        print(f"  t*   = {t_star[1]:.5f} +{t_star[2] - t_star[1]:.2g} -{t_star[1] - t_star[0]:.2g} d (rho tE)")
 
     _, _, te, rho = params
     published = mb08310.PUBLISHED

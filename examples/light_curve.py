@@ -81,7 +81,8 @@ def draw(t: np.ndarray, values: dict[str, np.ndarray], path: Path) -> None:
             ax.axvline(edge, color="0.7", lw=0.8, ls="-.")
     top.set_ylim(0, 1.15 * values[names[1]].max())
     top.set_ylabel("magnification")
-    top.set_title(f"Lens crossing a star: u0 = {U0}, tE = {TE:g} d, ρ = {RHO}, linear limb darkening c = {COEFFICIENT}")
+    top.set_title(f"Lens crossing a star: u0 = {U0}, tE = {TE:g} d, ρ = {RHO}, "
+                  f"linear limb darkening c = {COEFFICIENT}")
     top.legend(fontsize=8, loc="upper right")
     top.text(T0 - 3 * RHO * TE, 5, "dash-dot: limb crossings (u = ρ)", fontsize=8)
     bottom.set_ylabel("|A / A(integrated_heyrovsky) − 1|")
@@ -101,7 +102,8 @@ def main(argv=None) -> None:
     values = curves(t)
     reference = values["limb-darkened, thin-ring kernel (integrated_heyrovsky)"]
     for name, value in values.items():
-        print(f"{name:70s} peak {value.max():9.3f}  max |relative difference| {np.max(np.abs(value / reference - 1)):.2e}")
+        difference = np.max(np.abs(value / reference - 1))
+        print(f"{name:70s} peak {value.max():9.3f}  max |relative difference| {difference:.2e}")
     draw(t, values, args.output)
     print(f"wrote {args.output}")
 

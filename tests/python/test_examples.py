@@ -13,7 +13,6 @@ from pathlib import Path
 
 import pytest
 
-import caldrith
 from lensing_references import disk_average
 
 np = pytest.importorskip("numpy", reason="the examples need numpy (pip install .[examples])")
@@ -101,7 +100,7 @@ def test_light_curve_figure(tmp_path):
     output = tmp_path / "light_curve.png"
     result = run_example("light_curve.py", "--output", str(output))
     assert output.read_bytes()[:8] == b"\x89PNG\r\n\x1a\n"
-    differences = dict(re.findall(r"^(.+?)\s+peak .* difference\| (\S+)$", result.stdout, re.M))
+    differences = dict(re.findall(r"^(.+?)\s+peak .* difference\| (\S+)$", result.stdout, re.MULTILINE))
     # The sampled law agrees with the thin-ring route to the sampling error; the uniform-disk
     # route to its near-limb window; the uniform disk differs by the limb darkening itself.
     assert float(differences["sampled profile, 64 radii (integrated_flux_map_heyrovsky)"]) < 5e-5
@@ -153,6 +152,7 @@ def test_fit_many_recovers_simulated_events(tmp_path):
     assert [row["event"] for row in rows] == [f"sim-2026-{i}" for i in range(4)]
     for row in rows:
         assert row["converged"] == "True"
+        assert row["caldrith_threads"] == "1"  # set in every worker process by the plugin
         for name in ("t0", "u0", "tE", "rho"):
             fitted, true, error = (float(row[f"{kind}_{name}"]) for kind in ("fit", "true", "err"))
             # Within 5 sigma of the truth, with an uncertainty that says something.
