@@ -32,8 +32,21 @@ constexpr unsigned NOT_SERVED = KEYS - 1;
 // that a vector holds elements of one polynomial interval, which also take
 // about the same number of passes through the AGM and duplication loops (the
 // results do not depend on the order). Returns the number of served
-// elements, which come first.
+// elements, which come first. A chunk of one vector needs no sorting: its
+// served elements just come first.
 std::size_t order_by_key(const unsigned char* keys, std::size_t count, std::uint16_t* order) {
+    if (count <= static_cast<std::size_t>(WIDTH)) {
+        std::size_t served = 0;
+        for (std::size_t i = 0; i < count; ++i) {
+            served += keys[i] != NOT_SERVED ? 1 : 0;
+        }
+        std::size_t first = 0;
+        std::size_t rest = served;
+        for (std::size_t i = 0; i < count; ++i) {
+            order[keys[i] != NOT_SERVED ? first++ : rest++] = static_cast<std::uint16_t>(i);
+        }
+        return served;
+    }
     std::array<std::uint16_t, KEYS + 1> start{};
     for (std::size_t i = 0; i < count; ++i) {
         ++start[keys[i] + 1];
