@@ -69,16 +69,13 @@ template <class T, class Pow>
 }
 
 // The Taylor coefficients of one table laid out for lane-wise Horner steps:
-// row j holds the coefficient of d^j of every interval (16 entries, the ten
-// intervals and zeros, so that a row fills two 8-lane registers), and the
-// rows above an interval's own degree hold 0. Horner's rule from row ROWS − 1 down then
+// row j holds the coefficient of d^j of every interval, and the rows above an
+// interval's own degree hold 0. Horner's rule from row ROWS − 1 down then
 // gives every interval's polynomial exactly: the leading zero rows leave the
 // running value at ±0, and the first real coefficient c replaces it by
 // ±0 × d + c = c.
-using TaylorRow = std::array<double, 16>;
-
 template <std::size_t ROWS>
-using TaylorRows = std::array<TaylorRow, ROWS>;
+using TaylorRows = std::array<std::array<double, 10>, ROWS>;
 
 template <std::size_t ROWS>
 constexpr TaylorRows<ROWS> taylor_rows(const std::array<std::span<const double>, 10>& polynomials) {
@@ -107,13 +104,5 @@ inline constexpr std::size_t TAYLOR_ROWS = most_coefficients(ELLIPK_TAYLOR) > mo
 inline constexpr auto ELLIPK_ROWS = taylor_rows<TAYLOR_ROWS>(ELLIPK_TAYLOR);
 inline constexpr auto ELLIPE_ROWS = taylor_rows<TAYLOR_ROWS>(ELLIPE_TAYLOR);
 
-// The centres of the intervals, laid out as a row.
-inline constexpr TaylorRow TAYLOR_CENTRE_ROW = [] {
-    TaylorRow row{};
-    for (std::size_t interval = 0; interval < TAYLOR_CENTRES.size(); ++interval) {
-        row[interval] = TAYLOR_CENTRES[interval];
-    }
-    return row;
-}();
 
 }  // namespace caldrith::elliptic::detail

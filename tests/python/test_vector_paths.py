@@ -71,7 +71,7 @@ def runnable(path):
     return {
         "sse2": "sse2" in flags,
         "avx2": "avx2" in flags,
-        "avx512": {"avx512f", "avx512dq"} <= flags,
+        "avx512": {"avx512f", "avx512dq", "avx512vl"} <= flags,
     }[path]
 
 

@@ -26,25 +26,15 @@ namespace elliptic_lanes {
 
 namespace el = caldrith::elliptic::detail;
 
-// row[index] in every lane: a two-register permute with 8 lanes, a gather
-// otherwise.
-CALDRITH_LANES_INLINE V look_up(const el::TaylorRow& row, M index) {
-#if CALDRITH_SIMD_WIDTH == 8 && defined(__AVX512F__)
-    return _mm512_permutex2var_pd(_mm512_loadu_pd(row.data()), (__m512i)index, _mm512_loadu_pd(row.data() + 8));
-#else
-    return gather(row.data(), index);
-#endif
-}
-
 // Horner's rule on the interval polynomials of each lane (padded rows), for
 // one table or several side by side (K and E at one argument).
 template <class... Rows>
 CALDRITH_LANES_INLINE std::array<V, sizeof...(Rows)> taylor(M interval, V m, const Rows&... tables) {
-    const V d = m - look_up(el::TAYLOR_CENTRE_ROW, interval);
-    std::array<V, sizeof...(Rows)> values{look_up(tables[el::TAYLOR_ROWS - 1], interval)...};
+    const V d = m - gather(el::TAYLOR_CENTRES.data(), interval);
+    std::array<V, sizeof...(Rows)> values{gather(tables[el::TAYLOR_ROWS - 1].data(), interval)...};
     for (std::size_t j = el::TAYLOR_ROWS - 1; j-- > 0;) {
         std::size_t table = 0;
-        ((values[table] = values[table] * d + look_up(tables[j], interval), ++table), ...);
+        ((values[table] = values[table] * d + gather(tables[j].data(), interval), ++table), ...);
     }
     return values;
 }

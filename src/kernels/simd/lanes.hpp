@@ -16,7 +16,7 @@
 // which this code may use.
 //
 // Include only from a source compiled once per path, with CALDRITH_SIMD_PATH
-// (a namespace name) and CALDRITH_SIMD_WIDTH (2, 4 or 8 lanes) defined: every
+// (a namespace name) and CALDRITH_SIMD_WIDTH (2 or 4 lanes) defined: every
 // definition lives in that path's own namespace, so the copies compiled for
 // different instruction sets never meet in the link.
 #pragma once
@@ -67,9 +67,7 @@ CALDRITH_LANES_INLINE V load_first(const double* p, std::size_t count, double fi
 
 // Correctly rounded square root in every lane.
 CALDRITH_LANES_INLINE V sqrt(V v) {
-#if CALDRITH_SIMD_WIDTH == 8 && defined(__AVX512F__)
-    return _mm512_mask_sqrt_pd(v, 0xff, v);  // the unmasked form trips -Wmaybe-uninitialized
-#elif CALDRITH_SIMD_WIDTH == 4 && defined(__AVX__)
+#if CALDRITH_SIMD_WIDTH == 4 && defined(__AVX__)
     return _mm256_sqrt_pd(v);
 #elif CALDRITH_SIMD_WIDTH == 2 && defined(__SSE2__)
     return _mm_sqrt_pd(v);
@@ -96,9 +94,7 @@ CALDRITH_LANES_INLINE M is_finite(V v) { return abs(v) <= 1.7976931348623157e308
 
 // One bit per lane, lane 0 lowest.
 CALDRITH_LANES_INLINE unsigned bits(M mask) {
-#if CALDRITH_SIMD_WIDTH == 8 && defined(__AVX512DQ__)
-    return _mm512_movepi64_mask((__m512i)mask);
-#elif CALDRITH_SIMD_WIDTH == 4 && defined(__AVX__)
+#if CALDRITH_SIMD_WIDTH == 4 && defined(__AVX__)
     return static_cast<unsigned>(_mm256_movemask_pd((__m256d)mask));
 #elif CALDRITH_SIMD_WIDTH == 2 && defined(__SSE2__)
     return static_cast<unsigned>(_mm_movemask_pd((__m128d)mask));
@@ -113,9 +109,7 @@ CALDRITH_LANES_INLINE bool any(M mask) { return bits(mask) != 0; }
 
 // base[index] in every lane.
 CALDRITH_LANES_INLINE V gather(const double* base, M index) {
-#if CALDRITH_SIMD_WIDTH == 8 && defined(__AVX512F__)
-    return _mm512_mask_i64gather_pd(_mm512_setzero_pd(), 0xff, (__m512i)index, base, 8);
-#elif CALDRITH_SIMD_WIDTH == 4 && defined(__AVX2__)
+#if CALDRITH_SIMD_WIDTH == 4 && defined(__AVX2__)
     return _mm256_i64gather_pd(base, (__m256i)index, 8);
 #else
     V v;

@@ -2,7 +2,6 @@
 
 #include <array>
 #include <cstdlib>
-#include <initializer_list>
 #include <vector>
 
 namespace caldrith {
@@ -23,7 +22,8 @@ std::vector<SimdPath> find_runnable_paths() {
     if (__builtin_cpu_supports("avx2")) {
         paths.push_back(SimdPath::avx2);
     }
-    if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512dq")) {
+    if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512dq") &&
+        __builtin_cpu_supports("avx512vl")) {
         paths.push_back(SimdPath::avx512);
     }
 #endif
@@ -41,17 +41,7 @@ SimdPath choose_path() {
             }
         }
     }
-    // AVX2 before AVX-512: the divider, which bounds these kernels, does as
-    // many square roots and divisions per second with 4 lanes as with 8, and
-    // the 8-lane loops carry more lanes that have already converged.
-    for (const SimdPath preferred : {SimdPath::avx2, SimdPath::avx512, SimdPath::sse2}) {
-        for (const SimdPath candidate : runnable) {
-            if (candidate == preferred) {
-                return candidate;
-            }
-        }
-    }
-    return SimdPath::scalar;
+    return runnable.back();
 }
 
 }  // namespace

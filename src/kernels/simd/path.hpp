@@ -3,7 +3,7 @@
 //
 // Every path computes the same bits; they differ in speed only. On x86-64 one
 // build carries a baseline path (SSE2, 2 lanes), an AVX2 path (4 lanes) and an
-// AVX-512 path (8 lanes; AVX-512F and DQ), each compiled from the same
+// AVX-512 path (AVX-512F, DQ and VL on 4 lanes), each compiled from the same
 // sources with its own instruction-set flags; elsewhere only the scalar path
 // (the scalar kernels element by element) exists.
 #pragma once
@@ -26,8 +26,7 @@ std::span<const SimdPath> runnable_simd_paths();
 
 // The path of this process, chosen at its first use: the one named by the
 // environment variable CALDRITH_SIMD if it is runnable here (a way to compare
-// or rule out a path), otherwise the first runnable of AVX2, AVX-512, SSE2
-// (AVX2 first: as fast as AVX-512 here, see path.cpp), else scalar.
+// or rule out a path), otherwise the widest runnable one.
 SimdPath simd_path();
 
 }  // namespace caldrith
