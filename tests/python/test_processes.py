@@ -1,0 +1,57 @@
+"""The functions in other processes: pickled by reference, and giving bit-identical results in
+the workers of a process pool, whatever the start method."""
+
+import concurrent.futures
+import multiprocessing
+import pickle
+import struct
+
+import numpy
+import pytest
+
+import caldrith
+from conftest import VALID_CALLS
+
+# "fork" joins once a forked child can rebuild the worker pool that its parent had started.
+START_METHODS = ["spawn", "forkserver"]
+
+POSITIONS = numpy.linspace(0.0, 3.0, 31)
+CALLS = list(VALID_CALLS.items()) + [
+    ("witt_mao_magnification", (POSITIONS, 1.0, 0.1)),
+    ("multi_witt_mao_magnification", (POSITIONS, [1.0, 2.0], [0.1, 0.3])),
+    ("integrated_heyrovsky_magnification", (POSITIONS.tolist(), 1.0, 0.1)),
+]
+
+def bits(result):
+    if isinstance(result, list):
+        return [bits(item) for item in result]
+    return struct.pack("<d", result)
+
+
+@pytest.mark.parametrize("protocol", range(pickle.HIGHEST_PROTOCOL + 1))
+def test_functions_pickle_by_reference(function_name, protocol):
+    function = getattr(caldrith, function_name)
+    pickled = pickle.dumps(function, protocol)
+    assert b"caldrith" in pickled and function_name.encode() in pickled
+    assert len(pickled) < 120  # a reference by name, nothing of the function itself
+    assert pickle.loads(pickled) is function
+
+
+@pytest.mark.parametrize("method", START_METHODS)
+def test_process_pool_gives_bit_identical_results(method):
+    expected = [bits(getattr(caldrith, name)(*args)) for name, args in CALLS]
+    context = multiprocessing.get_context(method)
+    with concurrent.futures.ProcessPoolExecutor(max_workers=2, mp_context=context) as pool:
+        futures = [pool.submit(getattr(caldrith, name), *args) for name, args in CALLS]
+        results = [bits(future.result(timeout=120)) for future in futures]
+    assert results == expected
+
+
+@pytest.mark.parametrize("method", START_METHODS)
+def test_errors_cross_the_process_boundary(method):
+    context = multiprocessing.get_context(method)
+    with concurrent.futures.ProcessPoolExecutor(max_workers=1, mp_context=context) as pool:
+        with pytest.raises(TypeError) as caught:
+            pool.submit(caldrith.witt_mao_magnification, "123", 1.0, 0.1).result(timeout=120)
+    assert caught.value.args == ("Can't extract `str` to `Vec`",)
+    assert caught.value.__notes__ == ["while processing 'l'"]
