@@ -27,7 +27,7 @@ import caldrith
 COUNT = 10**6
 RE = 1.0
 RSTAR = 0.0
-ROUNDS = 7
+ROUNDS = 15
 
 
 def workloads():

@@ -3,6 +3,7 @@ the workers of a process pool, whatever the start method."""
 
 import concurrent.futures
 import multiprocessing
+import os
 import pickle
 import struct
 
@@ -37,11 +38,18 @@ def test_functions_pickle_by_reference(function_name, protocol):
     assert pickle.loads(pickled) is function
 
 
+def set_worker_threads(count):
+    """Sizes a worker process's thread pool before its first parallel call builds it."""
+    os.environ["RAYON_NUM_THREADS"] = count
+
+
+@pytest.mark.parametrize("threads", [None, "1"], ids=["default threads", "one thread per process"])
 @pytest.mark.parametrize("method", START_METHODS)
-def test_process_pool_gives_bit_identical_results(method):
+def test_process_pool_gives_bit_identical_results(method, threads):
     expected = [bits(getattr(caldrith, name)(*args)) for name, args in CALLS]
     context = multiprocessing.get_context(method)
-    with concurrent.futures.ProcessPoolExecutor(max_workers=2, mp_context=context) as pool:
+    initializer = {} if threads is None else {"initializer": set_worker_threads, "initargs": (threads,)}
+    with concurrent.futures.ProcessPoolExecutor(max_workers=2, mp_context=context, **initializer) as pool:
         futures = [pool.submit(getattr(caldrith, name), *args) for name, args in CALLS]
         results = [bits(future.result(timeout=120)) for future in futures]
     assert results == expected
