@@ -5,13 +5,13 @@ must behave as the sequence rule always did."""
 
 import array
 import math
-import struct
 import warnings
 
 import numpy
 import pytest
 
 import caldrith
+from conftest import result_bits
 
 WITT_MAO = caldrith.witt_mao_magnification
 HEYROVSKY = caldrith.heyrovsky_magnification
@@ -27,16 +27,10 @@ def outcome(function, *args):
     with warnings.catch_warnings(record=True) as issued:
         warnings.simplefilter("always")
         try:
-            result = ("result", bits(function(*args)))
+            result = ("result", result_bits(function(*args)))
         except Exception as error:
             result = ("error", type(error), error.args, getattr(error, "__notes__", None))
     return result, [(warning.category, str(warning.message)) for warning in issued]
-
-
-def bits(result):
-    if isinstance(result, list):
-        return [bits(item) for item in result]
-    return struct.pack("<d", result)
 
 
 def as_lists(args):
