@@ -38,7 +38,7 @@ def separation(t: np.ndarray, t0: float, u0: float, te: float) -> np.ndarray:
     return np.sqrt(u0 * u0 + tau * tau)
 
 
-def point_source_magnification(u: np.ndarray) -> np.ndarray:
+def point_source_magnification(u: np.ndarray | float) -> np.ndarray:
     u = np.asarray(u, dtype=float)
     return (u * u + 2.0) / (u * np.sqrt(u * u + 4.0))
 
@@ -79,11 +79,10 @@ class Dataset:
     flux: np.ndarray
     flux_err: np.ndarray
     error_scale: float = 1.0
-    mask: np.ndarray = field(default=None)  # True for points used in the fit
+    mask: np.ndarray = field(init=False)  # True for points used in the fit; all at first
 
     def __post_init__(self) -> None:
-        if self.mask is None:
-            self.mask = np.ones(self.t.shape, dtype=bool)
+        self.mask = np.ones(self.t.shape, dtype=bool)
 
     @classmethod
     def from_magnitudes(cls, name, band, coefficient, t, mag, mag_err, zero_point=18.0):
