@@ -9,7 +9,8 @@ the star), drawn as
 - a star with the linear limb-darkening law of coefficient 0.6, through the uniform-disk kernel
   (integrated_witt_mao_magnification) and through the thin-ring kernel
   (integrated_heyrovsky_magnification);
-- the same law given as 64 samples (integrated_flux_map_heyrovsky_magnification).
+- the same law given as samples (integrated_flux_map_heyrovsky_magnification, the default
+  placement of limb_darkening.py).
 The lower panel gives each curve's relative difference from the thin-ring limb-darkened one.
 Every call passes l = u / rho, re = 1, rstar = rho.
 """
@@ -25,6 +26,7 @@ import numpy as np
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 
 import caldrith  # noqa: E402
+import limb_darkening as ld  # noqa: E402
 import pointlens as pl  # noqa: E402
 
 T0, U0, TE, RHO = 0.0, 0.004, 20.0, 0.01
@@ -46,7 +48,7 @@ def times() -> np.ndarray:
 def curves(t: np.ndarray) -> dict[str, np.ndarray]:
     u = pl.separation(t, T0, U0, TE)
     l = (u / RHO).tolist()
-    bl, bf = pl.linear_limb_darkening_samples(COEFFICIENT)
+    bl, bf = ld.samples(ld.Linear(COEFFICIENT))
     return {
         "point source": pl.point_source_magnification(u),
         "uniform disk (witt_mao)": np.array(caldrith.witt_mao_magnification(l, 1.0, RHO)),

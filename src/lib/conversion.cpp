@@ -1,33 +1,21 @@
 #include "lib/conversion.hpp"
 
-#include <new>
-
-#include "common/fault.hpp"
 #include "lib/cached_objects.hpp"
+#include "lib/capacity.hpp"
+#include "lib/numeric_buffer.hpp"
 
 namespace caldrith {
 namespace {
 
-// A length of 2^60 doubles or more would exceed the largest signed size in
-// bytes: no array can hold it.
-constexpr Py_ssize_t CAPACITY_LIMIT = Py_ssize_t{1} << 60;
-
-// Reserves room for the reported number of items, as a hint only: a length
-// that cannot be had, or room that cannot be allocated, leaves the array to
-// grow as the items arrive.
+// Reserves room for the reported number of items; a length that cannot be
+// had leaves the array to grow as the items arrive.
 void reserve_reported_length(PyObject* object, std::vector<double>& values) {
     const Py_ssize_t length = PyObject_Size(object);
     if (length < 0) {
         (void)fetch_error();
         return;
     }
-    if (length >= CAPACITY_LIMIT) {
-        raise_fault("capacity overflow");
-    }
-    try {
-        values.reserve(static_cast<std::size_t>(length));
-    } catch (const std::bad_alloc&) {
-    }
+    reserve_capacity(values, length);
 }
 
 template <class Kind>
@@ -62,6 +50,9 @@ PyResult<std::vector<double>> extract_sequence(PyObject* object) {
             return Unexpected{std::move(sequence_type).error()};
         }
         return Unexpected{PythonError::type_mismatch(object, *sequence_type)};
+    }
+    if (auto read = read_numeric_buffer(object)) {
+        return std::move(*read);
     }
     std::vector<double> values;
     reserve_reported_length(object, values);

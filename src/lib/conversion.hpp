@@ -15,7 +15,9 @@ PyResult<double> extract_double(PyObject* object);
 
 // Sequence rule: the items of a sequence (but not of a str), in iteration
 // order, each by the float rule. The reported length only sizes the
-// reservation.
+// reservation. A one-dimensional numeric buffer of an exact ndarray,
+// array.array or memoryview is read straight from memory, giving the same
+// doubles (read_numeric_buffer).
 PyResult<std::vector<double>> extract_sequence(PyObject* object);
 
 // The parameter kinds of the function table, each converting one argument

@@ -1,3 +1,4 @@
+import struct
 import subprocess
 import sys
 
@@ -32,3 +33,11 @@ def run_python(code, env=None, check=True):
     return subprocess.run(
         [sys.executable, "-c", code], capture_output=True, text=True, env=env, check=check, timeout=300
     )
+
+
+def result_bits(result):
+    """The bit patterns of a result (a float, a list of floats or a list of lists), so that
+    comparisons tell -0.0 from 0.0 and NaNs apart."""
+    if isinstance(result, list):
+        return [result_bits(item) for item in result]
+    return struct.pack("<d", result)
