@@ -21,12 +21,12 @@ std::string_view simd_path_name(SimdPath path);
 std::optional<SimdPath> simd_path_named(std::string_view name);
 
 // The paths this build has and this processor can run, scalar first, the
-// widest last.
+// most capable last.
 std::span<const SimdPath> runnable_simd_paths();
 
 // The path of this process, chosen at its first use: the one named by the
 // environment variable CALDRITH_SIMD if it is runnable here (a way to compare
-// or rule out a path), otherwise the widest runnable one.
+// or rule out a path), otherwise the most capable runnable one.
 SimdPath simd_path();
 
 }  // namespace caldrith
