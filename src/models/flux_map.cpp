@@ -15,6 +15,7 @@
 #include <cmath>
 
 #include "common/fault.hpp"
+#include "common/interruption.hpp"
 #include "kernels/interp.hpp"
 #include "models/each_position.hpp"
 #include "models/heyrovsky.hpp"
@@ -54,6 +55,7 @@ Outcome<std::vector<double>> discrete_flux_map_heyrovsky_magnification(std::span
     std::vector<double> result;
     result.reserve(l.size());
     for (const double position : l) {
+        throw_if_interrupted();
         double sum = 0.0;
         for (std::size_t j = 0; j < bl.size(); ++j) {
             const Outcome<double> ring = heyrovsky_magnification(position, bl[j], re, rstar);

@@ -10,14 +10,20 @@
 // workers while the caller sleeps; a map started on a worker (a nested map)
 // splits there. A fault thrown by f reaches the caller once every chunk has
 // finished; with several, the one of the lowest-indexed faulting element wins.
+// A caller that asks to stop while it waits (its interruption check) gets
+// Interrupted once the work in flight has drained: chunks test the map's
+// cancellation flag before they start and between batches of CANCEL_BATCH
+// elements. A nested map shares the flag of the map that started it.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <functional>
 #include <span>
 #include <type_traits>
 #include <vector>
 
+#include "pool/cancel_flag.hpp"
 #include "pool/global_pool.hpp"
 #include "pool/split_budget.hpp"
 #include "pool/thread_pool.hpp"
@@ -25,30 +31,46 @@
 namespace caldrith {
 namespace detail {
 
+inline constexpr std::size_t CANCEL_BATCH = 1024;
+
 template <class T, class R, class F>
 class ElementMap {
 public:
-    ElementMap(ThreadPool& pool, std::span<const T> input, R* results, F& f)
-        : pool_(pool), input_(input), results_(results), f_(f) {}
+    ElementMap(ThreadPool& pool, std::span<const T> input, R* results, F& f, CancelFlag& cancel)
+        : pool_(pool), input_(input), results_(results), f_(f), cancel_(cancel) {}
 
     void run(std::size_t begin, std::size_t end, std::size_t budget, bool stolen) {
+        const CancelFlagScope running(cancel_);
+        if (cancelled()) {
+            return;
+        }
         const std::size_t length = end - begin;
         if (const auto halves_budget = split_budget(length, budget, stolen, pool_.thread_count())) {
             const std::size_t middle = begin + length / 2;
             pool_.join([&](bool first_stolen) { run(begin, middle, *halves_budget, first_stolen); },
-                       [&](bool second_stolen) { run(middle, end, *halves_budget, second_stolen); });
+                       [&](bool second_stolen) { run(middle, end, *halves_budget, second_stolen); }, cancel_);
             return;
         }
-        for (std::size_t i = begin; i < end; ++i) {
-            results_[i] = std::invoke(f_, input_[i]);
+        for (std::size_t batch = begin; batch < end;) {
+            if (cancelled()) {
+                return;
+            }
+            const std::size_t batch_end = batch + std::min(end - batch, CANCEL_BATCH);
+            for (std::size_t i = batch; i < batch_end; ++i) {
+                results_[i] = std::invoke(f_, input_[i]);
+            }
+            batch = batch_end;
         }
     }
 
 private:
+    bool cancelled() const noexcept { return cancel_.load(std::memory_order_relaxed); }
+
     ThreadPool& pool_;
     std::span<const T> input_;
     R* results_;
     F& f_;
+    CancelFlag& cancel_;
 };
 
 }  // namespace detail
@@ -60,7 +82,10 @@ auto parallel_map(ThreadPool& pool, std::span<const T> input, F&& f)
     static_assert(std::is_default_constructible_v<R>, "results are written into a preallocated array");
     static_assert(!std::is_same_v<R, bool>, "std::vector<bool> packs neighbouring results into one word");
     std::vector<R> results(input.size());
-    detail::ElementMap<T, R, std::remove_reference_t<F>> map(pool, input, results.data(), f);
+    detail::CancelFlag own_cancel{false};
+    detail::CancelFlag* nested_in = detail::current_cancel_flag();
+    detail::ElementMap<T, R, std::remove_reference_t<F>> map(pool, input, results.data(), f,
+                                                             nested_in != nullptr ? *nested_in : own_cancel);
     map.run(0, input.size(), pool.thread_count(), false);
     return results;
 }

@@ -32,8 +32,25 @@ Worker* Worker::current() noexcept { return current_worker; }
 
 void Worker::main_loop() noexcept {
     current_worker = this;
+    sleep_until_first_work();
     run_until(registry_.stopping);
     current_worker = nullptr;
+}
+
+// A new worker goes to sleep at once instead of searching: with T workers
+// starting together, T searches of T queues would make building the pool
+// quadratic in T. No work is missed. Work handed in from outside before the
+// epoch was read is still in the shared queue, and the worker searches for
+// it; work announced later changes the epoch, so the worker does not sleep or
+// is woken. Work that another worker queued on its own queue is run by that
+// worker if nobody steals it.
+void Worker::sleep_until_first_work() noexcept try {
+    const std::uint64_t epoch_seen = registry_.sleep.work_epoch();
+    if (registry_.submitted.empty()) {
+        registry_.sleep.sleep(slot_, epoch_seen, registry_.stopping);
+    }
+} catch (...) {
+    abort_pool();
 }
 
 void Worker::push(Job& job) noexcept try {

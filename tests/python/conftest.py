@@ -1,3 +1,5 @@
+import os
+import signal
 import subprocess
 import sys
 
@@ -27,8 +29,24 @@ def function_name(request):
     return request.param
 
 
-def run_python(code, env=None, check=True):
-    """Runs code in a fresh interpreter; returns the completed process."""
-    return subprocess.run(
-        [sys.executable, "-c", code], capture_output=True, text=True, env=env, check=check, timeout=300
-    )
+def run_python(code, env=None, check=True, timeout=300):
+    """Runs code in a fresh interpreter; returns the completed process. On timeout the interpreter
+    and every process it started (forked children too) are killed and TimeoutExpired is raised."""
+    with subprocess.Popen(
+        [sys.executable, "-c", code],
+        stdout=subprocess.PIPE,
+        stderr=subprocess.PIPE,
+        text=True,
+        env=env,
+        start_new_session=True,
+    ) as process:
+        try:
+            stdout, stderr = process.communicate(timeout=timeout)
+        except subprocess.TimeoutExpired:
+            os.killpg(process.pid, signal.SIGKILL)
+            process.communicate()
+            raise
+    completed = subprocess.CompletedProcess(process.args, process.returncode, stdout, stderr)
+    if check:
+        completed.check_returncode()
+    return completed
