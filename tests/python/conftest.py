@@ -19,6 +19,19 @@ VALID_CALLS = {
     "discrete_flux_map_heyrovsky_magnification": ([0.5], 1.0, 0.1, [0.3, 0.7], [0.5, 0.5]),
 }
 
+# The sanitizer the module was built with, when scripts/run_sanitizers.sh runs the suite.
+SANITIZER = os.environ.get("CALDRITH_SANITIZER", "")
+
+
+def unless_sanitizer(name, reason):
+    """Skips a test that cannot work under the named sanitizer ("asan" or "tsan")."""
+    return pytest.mark.skipif(SANITIZER == name, reason=f"under {name}: {reason}")
+
+
+NO_SHADOW_ROOM = unless_sanitizer("asan", "an address-space limit leaves no room for the shadow memory")
+COUNTS_THREADS = unless_sanitizer("tsan", "its own background thread shows up in thread counts")
+FORKS_WITH_THREADS = unless_sanitizer("tsan", "it cannot start threads in a child forked from a process with threads")
+
 PARAMETERS = {
     name: getattr(caldrith, name).__text_signature__.strip("()").split(", ") for name in VALID_CALLS
 }

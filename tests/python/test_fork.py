@@ -8,9 +8,11 @@ is a child that waits forever."""
 import json
 import textwrap
 
-from conftest import run_python
+from conftest import FORKS_WITH_THREADS, run_python
 
 HANG_TIMEOUT = 120
+
+pytestmark = FORKS_WITH_THREADS
 
 PRELUDE = """\
 import json, os, struct, sys, warnings
