@@ -6,12 +6,15 @@
    from a part of the list.
 2. Cost: per-position time of each list function with the installed module and, with
    --reference DIR, with another build of the module found in DIR (for example one built from the
-   commit before the checks were added): the difference is the cost of the checks.
+   commit before the checks were added), loaded into the same interpreter; the two take turns call
+   by call, and the difference is the cost of the checks.
 
 Run from the repository root: .venv/bin/python bench/interruption.py [--reference DIR]
 """
 
 import argparse
+import glob
+import importlib.util
 import json
 import os
 import signal
@@ -19,6 +22,8 @@ import statistics
 import subprocess
 import sys
 import time
+
+import caldrith
 
 LATENCY_CALLS = [
     ("witt_mao_magnification", 10**7, "1.0, 0.1"),
@@ -58,33 +63,41 @@ COST_CALLS = [
     ("discrete_flux_map_heyrovsky_magnification", "1.0, 0.1, [0.5], [1.0]", 10**5),
     ("discrete_flux_map_heyrovsky_magnification", "1.0, 0.1, [i / 50 for i in range(50)], [1.0] * 50", 10**4),
 ]
-COST_ROUNDS = 7
+POOLED = {"witt_mao_magnification", "multi_witt_mao_magnification"}
+COST_ROUNDS = 15
 
-COST_CHILD = """
-import json, time
-import caldrith
-calls = {calls!r}
-times = []
-for name, rest, size in calls:
-    function = getattr(caldrith, name)
-    arguments = eval(f"[{{rest}}]")
+
+def load_reference(directory):
+    """The build of the module in `directory`, loaded beside the installed one."""
+    [path] = glob.glob(os.path.join(directory, "caldrith*.so"))
+    spec = importlib.util.spec_from_file_location("caldrith", path)
+    module = importlib.util.module_from_spec(spec)
+    spec.loader.exec_module(module)
+    return module
+
+
+def per_position(module, name, rest, size):
+    """Fastest time per position over COST_ROUNDS calls: CPU time of this thread for the calling-thread
+    functions (less disturbed by other load than wall time), wall time for the pooled ones."""
+    function = getattr(module, name)
+    arguments = eval(f"[{rest}]")
     l = [0.25, 0.9999, 1.5, 3.0, 0.6] * (size // 5)
-    function(l[:10], *arguments)
-    best = float("inf")
-    for _ in range(3):
-        start = time.perf_counter()
-        function(l, *arguments)
-        best = min(best, time.perf_counter() - start)
-    times.append(best / len(l))
-print(json.dumps(times))
-"""
+    clock = time.perf_counter if name in POOLED else time.thread_time
+    start = clock()
+    function(l, *arguments)
+    return (clock() - start) / len(l)
 
 
-def child_env(module_dir):
-    env = dict(os.environ)
-    if module_dir:
-        env["PYTHONPATH"] = module_dir + os.pathsep + env.get("PYTHONPATH", "")
-    return env
+def costs(modules):
+    """{build: [seconds per position of each COST_CALLS entry]}; the builds take turns call by call."""
+    best = {build: [float("inf")] * len(COST_CALLS) for build in modules}
+    for module in modules.values():
+        module.witt_mao_magnification([0.5, 1.5], 1.0, 0.1)
+    for _ in range(COST_ROUNDS):
+        for k, call in enumerate(COST_CALLS):
+            for build, module in modules.items():
+                best[build][k] = min(best[build][k], per_position(module, *call))
+    return best
 
 
 def latency(name, size, rest):
@@ -96,14 +109,6 @@ def latency(name, size, rest):
         child.send_signal(signal.SIGINT)
         caught, full = json.loads(child.stdout.readline())
     return caught - sent, full
-
-
-def costs(module_dir):
-    code = COST_CHILD.format(calls=COST_CALLS)
-    completed = subprocess.run(
-        [sys.executable, "-c", code], env=child_env(module_dir), capture_output=True, text=True, check=True
-    )
-    return json.loads(completed.stdout)
 
 
 def main():
@@ -119,15 +124,14 @@ def main():
         print(f"  {name} on {size:.0e} positions: {min(delays):.1f} to {max(delays):.1f} ms "
               f"(the whole call: about {full:.1f} s)")
 
-    print(f"Per-position time (ns), fastest of {COST_ROUNDS} interpreters" +
-          (" , this build against the reference" if options.reference else ""))
-    builds = {"this": None, **({"reference": options.reference} if options.reference else {})}
-    best = {build: [float("inf")] * len(COST_CALLS) for build in builds}
-    for _ in range(COST_ROUNDS):
-        for build, module_dir in builds.items():
-            best[build] = [min(a, b) for a, b in zip(best[build], costs(module_dir))]
+    modules = {"this": caldrith}
+    if options.reference:
+        modules["reference"] = load_reference(options.reference)
+    print(f"Per-position time (ns), fastest of {COST_ROUNDS} calls" +
+          (", this build against the reference (taking turns)" if options.reference else ""))
+    best = costs(modules)
     for k, (name, rest, size) in enumerate(COST_CALLS):
-        line = f"  {name}({rest[:40]}) {best['this'][k] * 1e9:10.1f}"
+        line = f"  {name}({rest[:24]}) {best['this'][k] * 1e9:10.1f}"
         if options.reference:
             reference = best["reference"][k]
             line += f"  reference {reference * 1e9:10.1f}  cost {(best['this'][k] / reference - 1) * 100:+.2f}%"

@@ -1,9 +1,9 @@
 // The cancellation flag of a parallel map. The thread that waits for a map
 // handed to the pool sets it when its caller asks to stop; the map's chunks
 // test it before they start and between batches of elements, so that the
-// map drains quickly and the pool is free for the next one. A map started
-// inside an element of another map (a nested map) shares the flag of the map
-// that started it, found through the chunk running on the thread.
+// map drains quickly and the pool is free for the next one. A map started on
+// a worker inside an element of another map (a nested map) shares the flag of
+// the map that started it, found through the chunk running on the worker.
 #pragma once
 
 #include <atomic>

@@ -13,7 +13,8 @@
 // A caller that asks to stop while it waits (its interruption check) gets
 // Interrupted once the work in flight has drained: chunks test the map's
 // cancellation flag before they start and between batches of CANCEL_BATCH
-// elements. A nested map shares the flag of the map that started it.
+// elements. A nested map started on a worker shares the flag of the map that
+// started it.
 #pragma once
 
 #include <algorithm>
@@ -83,7 +84,11 @@ auto parallel_map(ThreadPool& pool, std::span<const T> input, F&& f)
     static_assert(!std::is_same_v<R, bool>, "std::vector<bool> packs neighbouring results into one word");
     std::vector<R> results(input.size());
     detail::CancelFlag own_cancel{false};
-    detail::CancelFlag* nested_in = detail::current_cancel_flag();
+    // Only a worker runs an element of another map that can be cancelled
+    // without this one: on a thread outside the pool the element in progress
+    // is the whole outer map, and a map started there (from Python code that
+    // runs while the caller waits, say) answers to its own caller.
+    detail::CancelFlag* nested_in = detail::Worker::current() != nullptr ? detail::current_cancel_flag() : nullptr;
     detail::ElementMap<T, R, std::remove_reference_t<F>> map(pool, input, results.data(), f,
                                                              nested_in != nullptr ? *nested_in : own_cancel);
     map.run(0, input.size(), pool.thread_count(), false);

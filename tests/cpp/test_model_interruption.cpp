@@ -1,5 +1,6 @@
-// The calling-thread models ask the caller's interruption check before every
-// position, and stop with Interrupted when it asks them to.
+// The calling-thread models ask the caller's interruption check between
+// positions (before every one where a position is costly), and stop with
+// Interrupted when it asks them to.
 #include <doctest/doctest.h>
 
 #include <cstddef>
@@ -31,18 +32,18 @@ const std::vector<double> BF = {1.0, 0.7, 0.2};
 
 using Model = std::function<void(std::span<const double>)>;
 
-const Model MODELS[] = {
+// The models that integrate over the star: every position costs many kernel evaluations.
+const Model INTEGRATED[] = {
     [](std::span<const double> l) { (void)integrated_witt_mao_magnification(l, 1.0, 0.1); },
     [](std::span<const double> l) { (void)integrated_heyrovsky_magnification(l, 1.0, 0.1); },
     [](std::span<const double> l) { (void)integrated_flux_map_witt_mao_magnification(l, 1.0, 0.1, BL, BF); },
     [](std::span<const double> l) { (void)integrated_flux_map_heyrovsky_magnification(l, 1.0, 0.1, BL, BF); },
-    [](std::span<const double> l) { (void)discrete_flux_map_heyrovsky_magnification(l, 1.0, 0.1, BL, BF); },
 };
 
 }  // namespace
 
-TEST_CASE("every calling-thread model asks before each position and stops when told") {
-    for (const Model& model : MODELS) {
+TEST_CASE("the integrating models ask before each position and stop when told") {
+    for (const Model& model : INTEGRATED) {
         StopAt never(POSITIONS.size() + 1);
         {
             const InterruptionScope scope(never);
@@ -59,5 +60,31 @@ TEST_CASE("every calling-thread model asks before each position and stops when t
         // Outside the scope nothing is asked.
         model(POSITIONS);
         CHECK(third.questions == 3);
+    }
+}
+
+TEST_CASE("the discrete flux map asks about every 256 rings and stops when told") {
+    struct Case {
+        std::size_t samples;
+        std::size_t positions;
+        std::size_t questions;  // ceil(positions / max(1, 256 / (samples + 1)))
+    };
+    for (const Case c : {Case{0, 1000, 4}, Case{3, 7, 1}, Case{3, 200, 4}, Case{255, 10, 10}, Case{400, 10, 10}}) {
+        CAPTURE(c.samples);
+        const std::vector<double> l(c.positions, 0.5);
+        std::vector<double> bl(c.samples), bf(c.samples, 1.0);
+        for (std::size_t j = 0; j < c.samples; ++j) {
+            bl[j] = static_cast<double>(j) / static_cast<double>(c.samples);
+        }
+        StopAt never(c.questions + 1);
+        {
+            const InterruptionScope scope(never);
+            CHECK(discrete_flux_map_heyrovsky_magnification(l, 1.0, 0.1, bl, bf).has_value());
+        }
+        CHECK(never.questions == c.questions);
+
+        StopAt first(1);
+        const InterruptionScope scope(first);
+        CHECK_THROWS_AS((void)discrete_flux_map_heyrovsky_magnification(l, 1.0, 0.1, bl, bf), Interrupted);
     }
 }
