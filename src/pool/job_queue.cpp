@@ -24,8 +24,6 @@ bool JobQueue::pop_back_if(const Job& job) {
     return true;
 }
 
-bool JobQueue::empty() const noexcept { return length_.load(std::memory_order_acquire) == 0; }
-
 Job* JobQueue::take(End end) {
     if (length_.load(std::memory_order_acquire) == 0) {
         return nullptr;

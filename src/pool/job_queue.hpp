@@ -23,7 +23,6 @@ public:
     // Takes `job` off the back if it is still there (nobody took it).
     bool pop_back_if(const Job& job);
     Job* pop_front();
-    bool empty() const noexcept;
 
 private:
     enum class End { newest, oldest };

@@ -30,6 +30,9 @@ struct Registry {
     JobQueue submitted;  // work handed in by threads outside the pool
     Sleep sleep;
     std::atomic<bool> stopping{false};
+    // Jobs queued anywhere and not yet taken: counted up before their work is
+    // announced, down when a thread takes them.
+    std::atomic<std::size_t> queued_jobs{0};
 };
 
 // Each worker on its own cache lines: its queue's lock is taken by thieves.

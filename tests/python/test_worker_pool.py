@@ -221,14 +221,15 @@ def test_failed_pool_build_is_an_internal_fault_every_time():
 
 @NO_SHADOW_ROOM
 def test_refused_thread_of_a_large_pool_is_reported_without_a_stall():
-    # The largest pool, with address space for the stacks of about 2000 workers: the workers that did
-    # start must not hold up the report (each searching all 65535 queues, say). The timeout only
-    # guards against such a stall; bench/pool_startup.py measures how soon the report comes.
+    # The largest pool, with address space for the stacks of about 4000 workers: the workers that did
+    # start must not hold up the report (each searching all 65535 queues, say, which takes about a
+    # minute here). The timeout only guards against such a stall; bench/pool_startup.py measures how
+    # soon the report comes (a fraction of a second).
     body = """
     import resource
 
     size = next(int(line.split()[1]) for line in open("/proc/self/status") if line.startswith("VmSize:"))
-    limit = size * 1024 + (4 << 30)
+    limit = size * 1024 + (8 << 30)
     resource.setrlimit(resource.RLIMIT_AS, (limit, limit))
     try:
         caldrith.witt_mao_magnification([0.5, 1.5], 1.0, 0.1)
