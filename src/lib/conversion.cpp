@@ -59,8 +59,9 @@ PyResult<std::vector<double>> extract_sequence(PyObject* object) {
     if (!PySequence_Check(object)) {
         auto sequence_type = abstract_sequence_type();
         if (!sequence_type) {
-            // Late in the interpreter's teardown collections.abc can no longer
-            // be imported: the message names the type all the same.
+            // The type cannot be had late in the interpreter's teardown (no
+            // more imports) or from the Python code of its own lookup calling
+            // back here: the message names it all the same.
             return Unexpected{PythonError::type_mismatch(object, "Sequence")};
         }
         return Unexpected{PythonError::type_mismatch(object, *sequence_type)};

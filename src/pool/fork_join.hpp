@@ -15,7 +15,6 @@
 
 #include "common/interruption.hpp"
 #include "pool/cancel_flag.hpp"
-
 #include "pool/job.hpp"
 #include "pool/lock_latch.hpp"
 #include "pool/worker.hpp"
