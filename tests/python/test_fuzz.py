@@ -34,8 +34,9 @@ KINDS = {
     "integrated_flux_map_heyrovsky_magnification": "SFFSS",
     "discrete_flux_map_heyrovsky_magnification": "SFFSS",
 }
-# The calling-thread integrals cost a few hundred microseconds per position.
-POOLED = {"witt_mao_magnification", "multi_witt_mao_magnification", "discrete_flux_map_heyrovsky_magnification"}
+# Functions whose positions cost a microsecond or less get longer lists than the integrals, which
+# cost a few hundred microseconds per position.
+CHEAP = {"witt_mao_magnification", "multi_witt_mao_magnification", "discrete_flux_map_heyrovsky_magnification"}
 
 
 class Failure:
@@ -137,14 +138,14 @@ def scalar(draw):
 
 
 @st.composite
-def sequence_argument(draw, max_size):
-    """(object, plain list of doubles or Failure)."""
+def sequence_argument(draw, max_size, size=None):
+    """(object, plain list of doubles or Failure); `size` items if given, else up to max_size."""
     if draw(st.integers(0, 24)) == 0:
         # Not a sequence, or a str.
         generator = st.builds(lambda: (x for x in [1.0]))
         return draw(st.one_of(st.sampled_from([{}, {1.0}, 1.0, None, "0.5"]), generator)), Failure(TypeError)
     items = draw(st.lists(st.one_of(float_argument(), bad_float_argument()) if draw(st.integers(0, 9)) == 0
-                          else float_argument(), max_size=max_size))
+                          else float_argument(), min_size=size or 0, max_size=max_size if size is None else size))
     objects = [obj for obj, _ in items]
     failure = next((plain for _, plain in items if isinstance(plain, Failure)), None)
     plain = failure or [value for _, value in items]
@@ -171,22 +172,20 @@ def sequence_argument(draw, max_size):
 @st.composite
 def call_arguments(draw, name):
     kinds = KINDS[name]
-    max_size = 40 if name in POOLED else 4
+    max_size = 40 if name in CHEAP else 4
+    # Mostly a profile (bl, bf) of equal lengths: unequal ones are an internal fault.
+    profile_size = draw(st.integers(0, 4))
+    bf_size = profile_size if draw(st.integers(0, 4)) > 0 else None
     arguments = []
     for position, kind in enumerate(kinds):
         if kind == "F":
             arguments.append(scalar(draw))
         elif name == "multi_witt_mao_magnification" and position > 0:
             arguments.append(draw(sequence_argument(3)))
+        elif position == 0:
+            arguments.append(draw(sequence_argument(max_size)))
         else:
-            arguments.append(draw(sequence_argument(max_size if position == 0 else 4)))
-    if kinds.endswith("SS") and draw(st.integers(0, 4)) > 0:
-        # Mostly a profile of equal lengths (unequal ones are an internal fault).
-        (bl, bl_plain), (bf, bf_plain) = arguments[-2:]
-        if not isinstance(bl_plain, Failure) and not isinstance(bf_plain, Failure):
-            length = min(len(bl_plain), len(bf_plain))
-            arguments[-2:] = [(list(bl_plain[:length]), bl_plain[:length]),
-                              (list(bf_plain[:length]), bf_plain[:length])]
+            arguments.append(draw(sequence_argument(4, profile_size if position == 3 else bf_size)))
     return arguments
 
 
