@@ -25,8 +25,10 @@ summary=()
 
 # run_under NAME COMPILE_FLAGS RUNTIME_LIBRARY
 run_under() {
-    local name="$1" flags="$2" runtime
-    runtime="$(c++ -print-file-name="$3")"
+    local name="$1" flags="$2" preload
+    # The C++ runtime is preloaded with the sanitizer's, so that the sanitizer
+    # finds the functions it intercepts there (__cxa_throw) when it starts.
+    preload="$(c++ -print-file-name="$3") $(c++ -print-file-name=libstdc++.so)"
     local build="$here/build/sanitize-$name"
     mkdir -p "$build"
     if ! { cmake -S "$here" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
@@ -47,7 +49,7 @@ run_under() {
     # the preloaded runtime and the path.
     # Leaks of the interpreter itself (never freed at exit) are not the
     # module's: leak detection covers the C++ tests only.
-    if ! (cd "$here" && CALDRITH_SANITIZER="$name" PYTHONPATH="$build/src/lib" LD_PRELOAD="$runtime" \
+    if ! (cd "$here" && CALDRITH_SANITIZER="$name" PYTHONPATH="$build/src/lib" LD_PRELOAD="$preload" \
             ASAN_OPTIONS="detect_leaks=0" "$python" -m pytest -q -p no:cacheprovider "${@:4}") \
             >"$build/pytest.log" 2>&1; then
         echo "sanitizers: $name Python suite failed; see $build/pytest.log" >&2
