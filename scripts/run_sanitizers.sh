@@ -8,12 +8,14 @@
 #
 # Tests that cannot work under a sanitizer are skipped by name, each with its
 # reason (tests/python/conftest.py, CALDRITH_SANITIZER; #if in the C++ tests):
-#   - under ASan, the deliberate reservation of 2^59 doubles cannot throw: the
-#     allocator reports the request and ends the process;
-#   - under ASan, an address-space limit (RLIMIT_AS) leaves no room for the
-#     shadow memory;
-#   - under TSan, its own background thread shows up in thread counts, and it
-#     cannot start threads in a child forked from a process with threads.
+#   - under ASan and TSan, the deliberate reservation of 2^59 doubles cannot
+#     throw: the sanitizer's allocator reports the request and ends the process;
+#   - under ASan and TSan, an address-space limit (RLIMIT_AS) leaves no room
+#     for the shadow memory;
+#   - under TSan, its own background thread shows up in thread counts, it
+#     cannot start threads in a child forked from a process with threads, and
+#     it delivers a signal only when the thread next calls a function that it
+#     intercepts, which a computation on the calling thread never does.
 set -euo pipefail
 
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"

@@ -23,13 +23,17 @@ VALID_CALLS = {
 SANITIZER = os.environ.get("CALDRITH_SANITIZER", "")
 
 
-def unless_sanitizer(name, reason):
-    """Skips a test that cannot work under the named sanitizer ("asan" or "tsan")."""
-    return pytest.mark.skipif(SANITIZER == name, reason=f"under {name}: {reason}")
+def unless_sanitizer(names, reason):
+    """Skips a test that cannot work under the named sanitizers ("asan", "tsan", separated by "+")."""
+    return pytest.mark.skipif(SANITIZER in names.split("+"), reason=f"under {names}: {reason}")
 
 
-NO_SHADOW_ROOM = unless_sanitizer("asan", "an address-space limit leaves no room for the shadow memory")
+NO_SHADOW_ROOM = unless_sanitizer("asan+tsan", "an address-space limit leaves no room for the shadow memory")
 COUNTS_THREADS = unless_sanitizer("tsan", "its own background thread shows up in thread counts")
+HOLDS_BACK_SIGNALS = unless_sanitizer(
+    "tsan", "it delivers a signal only when the thread calls a function it intercepts, which a computation on the "
+    "calling thread never does"
+)
 FORKS_WITH_THREADS = unless_sanitizer("tsan", "it cannot start threads in a child forked from a process with threads")
 
 PARAMETERS = {

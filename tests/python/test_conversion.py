@@ -87,7 +87,9 @@ def test_float_rule_accepts_numbers(value, expected):
         pytest.param(
             Lying([0.5], 2**59),
             [0.5],
-            marks=unless_sanitizer("asan", "the deliberate 2^59 reservation cannot throw: the allocator ends the process"),
+            marks=unless_sanitizer(
+                "asan+tsan", "the deliberate 2^59 reservation cannot throw: the allocator ends the process"
+            ),
         ),
     ],
 )
