@@ -15,7 +15,8 @@
 #   - under TSan, its own background thread shows up in thread counts, it
 #     cannot start threads in a child forked from a process with threads, and
 #     it delivers a signal only when the thread next calls a function that it
-#     intercepts, which a computation on the calling thread never does.
+#     intercepts, which the conversions and computations on the calling thread
+#     do not do for seconds (the C++ tests cover cancellation under TSan).
 set -euo pipefail
 
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"

@@ -31,8 +31,8 @@ def unless_sanitizer(names, reason):
 NO_SHADOW_ROOM = unless_sanitizer("asan+tsan", "an address-space limit leaves no room for the shadow memory")
 COUNTS_THREADS = unless_sanitizer("tsan", "its own background thread shows up in thread counts")
 HOLDS_BACK_SIGNALS = unless_sanitizer(
-    "tsan", "it delivers a signal only when the thread calls a function it intercepts, which a computation on the "
-    "calling thread never does"
+    "tsan", "it delivers a signal only when the thread next calls a function it intercepts, which the conversions "
+    "and computations on the calling thread do not do for seconds"
 )
 FORKS_WITH_THREADS = unless_sanitizer("tsan", "it cannot start threads in a child forked from a process with threads")
 

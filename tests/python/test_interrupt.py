@@ -16,6 +16,8 @@ import pytest
 
 from conftest import HOLDS_BACK_SIGNALS
 
+pytestmark = HOLDS_BACK_SIGNALS
+
 # Each list function with the number of positions that keeps it busy for several seconds here,
 # and its arguments after l. The positions cycle through the inside, the limb and the outside of
 # the star.
@@ -57,14 +59,6 @@ elapsed = time.perf_counter() - start
 print(json.dumps([outcome, elapsed, full, bits(call(sample)) == reference]))
 """
 
-POOLED = {"witt_mao_magnification", "multi_witt_mao_magnification"}
-
-
-def long_call_names(names):
-    """The names as parameters; those computed on the calling thread are skipped under TSan."""
-    return [pytest.param(name, marks=() if name in POOLED else HOLDS_BACK_SIGNALS) for name in names]
-
-
 # SIGALRM after 0.3 s, whose handler raises an ordinary exception.
 ALARM = """
 class Stop(Exception):
@@ -87,7 +81,7 @@ def check(report):
     return outcome
 
 
-@pytest.mark.parametrize("name", long_call_names(LONG_CALLS))
+@pytest.mark.parametrize("name", LONG_CALLS)
 def test_raising_signal_handler_stops_the_call(name):
     size, rest = LONG_CALLS[name]
     code = CHILD.format(name=name, size=size, rest=rest, arm=ALARM)
@@ -97,7 +91,7 @@ def test_raising_signal_handler_stops_the_call(name):
     assert check(json.loads(completed.stdout)) == ["Stop", "alarm", True]
 
 
-@pytest.mark.parametrize("name", long_call_names(["witt_mao_magnification", "integrated_heyrovsky_magnification"]))
+@pytest.mark.parametrize("name", ["witt_mao_magnification", "integrated_heyrovsky_magnification"])
 def test_ctrl_c_raises_keyboard_interrupt(name):
     size, rest = LONG_CALLS[name]
     code = CHILD.format(name=name, size=size, rest=rest, arm=READY)
