@@ -3,6 +3,7 @@
 #include <pthread.h>
 
 #include <atomic>
+#include <memory>
 
 #include "common/fault.hpp"
 #include "pool/thread_count.hpp"
