@@ -16,25 +16,41 @@ constexpr const char* PANIC_EXCEPTION_DOC =
     "it is not caught by ordinary handlers and typically propagates all the way up\n"
     "the stack, making the interpreter exit.";
 
-struct NoError {};
+// Without its type no internal fault can be reported at all: the pending
+// exception is printed and the process ends.
+[[noreturn]] void no_panic_exception_type() {
+    PyErr_Print();
+    std::fputs("Failed to initialize new exception type.\nuncaught panic at ffi boundary\n", stderr);
+    std::abort();
+}
 
 }  // namespace
 
+namespace detail {
+
+PythonError reentrant_initialisation_error() {
+    return PythonError::lazy(PyExc_RuntimeError,
+                             "caldrith: a cached object was requested again by the Python code that "
+                             "initialises it");
+}
+
+}  // namespace detail
+
 PyObject* panic_exception_type() {
     static GilOnce<PyObject*> cell;
-    auto type = cell.get([]() -> Expected<PyObject*, NoError> {
+    auto type = cell.get([]() -> PyResult<PyObject*> {
         PyObject* created = PyErr_NewExceptionWithDoc("pyo3_runtime.PanicException",
                                                       PANIC_EXCEPTION_DOC, PyExc_BaseException,
                                                       nullptr);
         if (created == nullptr) {
-            // Without its type no internal fault can be reported at all.
-            PyErr_Print();
-            std::fputs("Failed to initialize new exception type.\nuncaught panic at ffi boundary\n",
-                       stderr);
-            std::abort();
+            no_panic_exception_type();
         }
         return created;
     });
+    if (!type) {
+        std::move(type.error()).raise();
+        no_panic_exception_type();
+    }
     return *type;
 }
 
@@ -48,6 +64,11 @@ PyResult<PyObject*> abstract_sequence_type() {
         PyObject* type = PyObject_GetAttrString(module.get(), "Sequence");
         if (type == nullptr) {
             return Unexpected{fetch_error()};
+        }
+        if (!PyType_Check(type)) {
+            // Only a type has the qualified name that the message shows.
+            Py_DECREF(type);
+            return Unexpected{PythonError::lazy(PyExc_TypeError, "collections.abc.Sequence is not a type")};
         }
         return type;
     });

@@ -11,6 +11,8 @@ namespace caldrith {
 PyObject* panic_exception_type();
 
 // collections.abc.Sequence, named by the message for a non-sequence argument.
+// Fails when it cannot be imported or is not a type, and with a RuntimeError
+// when the Python code of its lookup asks for it again.
 PyResult<PyObject*> abstract_sequence_type();
 
 enum class AttributeName { name, all, add_note };

@@ -4,12 +4,18 @@
 #include <cstdlib>
 #include <exception>
 
-namespace caldrith::detail {
+namespace caldrith {
+
+bool PendingSignals::stop_requested() noexcept { return PyErr_CheckSignals() < 0; }
+
+namespace detail {
 
 void raise_current_fault() noexcept {
     try {
         try {
             throw;
+        } catch (const Interrupted&) {
+            // The signal handler's exception is already set.
         } catch (const Fault& fault) {
             raise_internal_fault(fault.message());
         } catch (const std::bad_alloc&) {
@@ -23,4 +29,5 @@ void raise_current_fault() noexcept {
     }
 }
 
-}  // namespace caldrith::detail
+}  // namespace detail
+}  // namespace caldrith

@@ -4,13 +4,23 @@
 // fault (a C++ `Fault`), which is caught here, once, and raised as the
 // internal-fault exception. Exactly one Python exception is set whenever the
 // frame reports failure. A native allocation that fails raises MemoryError:
-// a large input must not end the process.
+// a large input must not end the process. A computation stopped by a signal
+// handler that raised (`Interrupted`) ends with the handler's exception.
 #pragma once
 
 #include "common/fault.hpp"
+#include "common/interruption.hpp"
 #include "lib/python_error.hpp"
 
 namespace caldrith {
+
+// The check a model asks between positions, and the pool's waiting caller
+// while it waits: runs the handlers of pending signals; a handler that raises
+// (KeyboardInterrupt for Ctrl-C) stops the computation, its exception set.
+class PendingSignals final : public InterruptionCheck {
+public:
+    bool stop_requested() noexcept override;
+};
 
 namespace detail {
 // Raises the exception for the fault in flight (called inside a catch

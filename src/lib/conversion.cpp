@@ -47,7 +47,10 @@ PyResult<std::vector<double>> extract_sequence(PyObject* object) {
     if (!PySequence_Check(object)) {
         auto sequence_type = abstract_sequence_type();
         if (!sequence_type) {
-            return Unexpected{std::move(sequence_type).error()};
+            // The type cannot be had late in the interpreter's teardown (no
+            // more imports) or from the Python code of its own lookup calling
+            // back here: the message names it all the same.
+            return Unexpected{PythonError::type_mismatch(object, "Sequence")};
         }
         return Unexpected{PythonError::type_mismatch(object, *sequence_type)};
     }

@@ -4,6 +4,8 @@
 //   bind the arguments -> convert each parameter in declaration order
 //   (the first failure ends the call) -> call the model -> build the result
 //   (a model error is raised as RuntimeError with the model's own text).
+// While the model computes, pending signals are checked between positions
+// and a handler that raises stops it.
 #pragma once
 
 #include <array>
@@ -67,6 +69,8 @@ PyObject* function_entry(PyObject* /*self*/, PyObject* const* args, Py_ssize_t n
                 Description, slots, values, std::index_sequence_for<Kinds...>{})) {
             return Unexpected{std::move(*failure)};
         }
+        PendingSignals signals;
+        const InterruptionScope interruptible(signals);
         return detail::model_result(std::apply(Model, std::move(values)));
     });
 }

@@ -22,8 +22,7 @@ std::string qualified_name(PyTypeObject* type) {
     return lossy_utf8(name.get());
 }
 
-std::string type_mismatch_message(PyObject* object, PyObject* expected_type) {
-    const std::string expected = qualified_name(reinterpret_cast<PyTypeObject*>(expected_type));
+std::string type_mismatch_message(PyObject* object, const std::string& expected) {
     if (object == Py_None) {
         return "'None' is not an instance of '" + expected + "'";
     }
@@ -72,7 +71,11 @@ PythonError PythonError::lazy(PyObject* type, std::string message) {
 }
 
 PythonError PythonError::type_mismatch(PyObject* object, PyObject* expected_type) {
-    return PythonError(TypeMismatch{OwnedRef::borrow(object), expected_type});
+    return PythonError(TypeMismatch{OwnedRef::borrow(object), expected_type, nullptr});
+}
+
+PythonError PythonError::type_mismatch(PyObject* object, const char* expected_name) {
+    return PythonError(TypeMismatch{OwnedRef::borrow(object), nullptr, expected_name});
 }
 
 PythonError PythonError::fetched(OwnedRef exception) {
@@ -91,7 +94,11 @@ void PythonError::raise() && {
         message = std::move(lazy->message);
     } else {
         auto& mismatch = std::get<TypeMismatch>(state_);
-        message = type_mismatch_message(mismatch.object.get(), mismatch.expected_type);
+        const std::string expected =
+            mismatch.expected_type != nullptr
+                ? qualified_name(reinterpret_cast<PyTypeObject*>(mismatch.expected_type))
+                : std::string(mismatch.expected_name);
+        message = type_mismatch_message(mismatch.object.get(), expected);
     }
     OwnedRef value = text_object(message);
     if (value) {

@@ -24,6 +24,9 @@ public:
     // `object`, named after the qualified name of `expected_type` (a type
     // that lives for the process).
     static PythonError type_mismatch(PyObject* object, PyObject* expected_type);
+    // The same message naming the expected type by `expected_name` (static
+    // text), where the type itself cannot be had.
+    static PythonError type_mismatch(PyObject* object, const char* expected_name);
     static PythonError fetched(OwnedRef exception);
 
     // Sets this error as the interpreter's current exception.
@@ -38,7 +41,8 @@ private:
     };
     struct TypeMismatch {
         OwnedRef object;
-        PyObject* expected_type;
+        PyObject* expected_type;    // null: named by expected_name
+        const char* expected_name;
     };
     struct Fetched {
         OwnedRef exception;

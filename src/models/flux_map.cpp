@@ -21,6 +21,7 @@
 #include <cmath>
 
 #include "common/fault.hpp"
+#include "common/interruption.hpp"
 #include "kernels/interp.hpp"
 #include "models/batch.hpp"
 #include "models/each_position.hpp"
@@ -32,6 +33,7 @@ namespace caldrith {
 namespace {
 
 constexpr double ANNULUS_HALF_WIDTH = 1e-4;
+constexpr std::size_t RINGS_PER_CHECK = 256;
 
 // Per-node values of one quadrature level.
 using Points = std::array<double, double_exponential::MOST_POINTS>;
@@ -68,7 +70,16 @@ Outcome<std::vector<double>> discrete_flux_map_heyrovsky_magnification(std::span
     result.reserve(l.size());
     const ModelBatch& batch = model_batch();
     std::array<double, RING_BLOCK> rings;
+    // A position costs one thin ring per sample, a fraction of a microsecond
+    // each: the caller is asked once per RINGS_PER_CHECK rings or so.
+    const std::size_t positions_per_check = std::max<std::size_t>(1, RINGS_PER_CHECK / (bl.size() + 1));
+    std::size_t until_check = 0;
     for (const double position : l) {
+        if (until_check == 0) {
+            throw_if_interrupted();
+            until_check = positions_per_check;
+        }
+        --until_check;
         double sum = 0.0;
         for (std::size_t begin = 0; begin < bl.size(); begin += RING_BLOCK) {
             const std::size_t count = std::min(RING_BLOCK, bl.size() - begin);

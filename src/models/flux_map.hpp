@@ -12,6 +12,8 @@ namespace caldrith {
 
 // Σ_j bf[j] × (thin-ring magnification of radius bl[j]) for each position:
 // each sample is a ring of weight bf[j]. Fails with the first thin-ring error.
+// Asks whether to stop (Interrupted) before the first position and then
+// about every 256 rings.
 Outcome<std::vector<double>> discrete_flux_map_heyrovsky_magnification(
     std::span<const double> l, double re, double rstar, std::span<const double> bl,
     std::span<const double> bf);

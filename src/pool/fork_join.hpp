@@ -10,8 +10,11 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <exception>
 
+#include "common/interruption.hpp"
+#include "pool/cancel_flag.hpp"
 #include "pool/job.hpp"
 #include "pool/lock_latch.hpp"
 #include "pool/worker.hpp"
@@ -43,6 +46,10 @@ private:
     std::exception_ptr fault_;
 };
 
+// How long the thread that handed work to the pool sleeps before it asks
+// its caller again whether to stop.
+inline constexpr std::chrono::milliseconds INTERRUPTION_POLL{20};
+
 // Work handed to the pool by a thread outside it, which sleeps until a worker
 // has run it.
 template <class Body>
@@ -59,9 +66,18 @@ public:
         finished_.set();
     }
 
-    // Blocks until the job has run; rethrows its fault.
-    void wait() {
-        finished_.wait();
+    // Blocks until the job has run; rethrows its fault. While it waits it
+    // asks the thread's interruption check every INTERRUPTION_POLL; if that
+    // asks to stop, it sets `cancel`, waits for the work in flight to drain
+    // and throws Interrupted.
+    void wait(CancelFlag& cancel) {
+        while (!finished_.wait_for(INTERRUPTION_POLL)) {
+            if (stop_requested()) {
+                cancel.store(true, std::memory_order_relaxed);
+                finished_.wait();
+                throw Interrupted();
+            }
+        }
         if (fault_) {
             std::rethrow_exception(fault_);
         }

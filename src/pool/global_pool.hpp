@@ -29,6 +29,7 @@ private:
 };
 
 // The process-wide pool; the first call reads the environment and builds it.
+// A child made by fork() builds its own on its first call, by the same rule.
 ThreadPool& global_pool();
 
 }  // namespace caldrith

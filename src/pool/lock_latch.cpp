@@ -19,4 +19,11 @@ void LockLatch::wait() noexcept try {
     abort_pool();
 }
 
+bool LockLatch::wait_for(std::chrono::milliseconds timeout) noexcept try {
+    std::unique_lock lock(mutex_);
+    return changed_.wait_for(lock, timeout, [this] { return done_; });
+} catch (...) {
+    abort_pool();
+}
+
 }  // namespace caldrith::detail

@@ -2,6 +2,7 @@
 // lock and condition variable of its own, until a worker sets it.
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
 #include <mutex>
 
@@ -13,6 +14,8 @@ public:
     // latch before the setter has let go of it.
     void set() noexcept;
     void wait() noexcept;
+    // Waits at most `timeout`; true when the latch is set.
+    bool wait_for(std::chrono::milliseconds timeout) noexcept;
 
 private:
     std::mutex mutex_;

@@ -8,17 +8,24 @@
 // result array, which is allocated once at full length. A map of one item runs
 // on the calling thread; a map of two or more from outside the pool runs on the
 // workers while the caller sleeps; a map started on a worker (a nested map)
-// splits there. A function object may evaluate a leaf's contiguous range as
-// one batch (see run). A fault thrown by f reaches the caller once every chunk has
+// splits there. A function object may evaluate a contiguous range as one
+// batch (see evaluate). A fault thrown by f reaches the caller once every chunk has
 // finished; with several, the one of the lowest-indexed faulting element wins.
+// A caller that asks to stop while it waits (its interruption check) gets
+// Interrupted once the work in flight has drained: chunks test the map's
+// cancellation flag before they start and between batches of CANCEL_BATCH
+// elements. A nested map started on a worker shares the flag of the map that
+// started it.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <functional>
 #include <span>
 #include <type_traits>
 #include <vector>
 
+#include "pool/cancel_flag.hpp"
 #include "pool/global_pool.hpp"
 #include "pool/split_budget.hpp"
 #include "pool/thread_pool.hpp"
@@ -26,24 +33,42 @@
 namespace caldrith {
 namespace detail {
 
+inline constexpr std::size_t CANCEL_BATCH = 1024;
+
 template <class T, class R, class F>
 class ElementMap {
 public:
-    ElementMap(ThreadPool& pool, std::span<const T> input, R* results, F& f)
-        : pool_(pool), input_(input), results_(results), f_(f) {}
+    ElementMap(ThreadPool& pool, std::span<const T> input, R* results, F& f, CancelFlag& cancel)
+        : pool_(pool), input_(input), results_(results), f_(f), cancel_(cancel) {}
 
     void run(std::size_t begin, std::size_t end, std::size_t budget, bool stolen) {
+        const CancelFlagScope running(cancel_);
+        if (cancelled()) {
+            return;
+        }
         const std::size_t length = end - begin;
         if (const auto halves_budget = split_budget(length, budget, stolen, pool_.thread_count())) {
             const std::size_t middle = begin + length / 2;
             pool_.join([&](bool first_stolen) { run(begin, middle, *halves_budget, first_stolen); },
-                       [&](bool second_stolen) { run(middle, end, *halves_budget, second_stolen); });
+                       [&](bool second_stolen) { run(middle, end, *halves_budget, second_stolen); }, cancel_);
             return;
         }
-        // A function object with a member chunk(inputs, results) evaluates a
-        // whole leaf at once (a batch kernel); otherwise item by item.
-        if constexpr (requires { f_.chunk(input_.subspan(begin, length), results_ + begin); }) {
-            f_.chunk(input_.subspan(begin, length), results_ + begin);
+        for (std::size_t batch = begin; batch < end;) {
+            if (cancelled()) {
+                return;
+            }
+            const std::size_t batch_end = batch + std::min(end - batch, CANCEL_BATCH);
+            evaluate(batch, batch_end);
+            batch = batch_end;
+        }
+    }
+
+private:
+    // A function object with a member chunk(inputs, results) evaluates a
+    // contiguous range at once (a batch kernel); otherwise item by item.
+    void evaluate(std::size_t begin, std::size_t end) {
+        if constexpr (requires { f_.chunk(input_.subspan(begin, end - begin), results_ + begin); }) {
+            f_.chunk(input_.subspan(begin, end - begin), results_ + begin);
         } else {
             for (std::size_t i = begin; i < end; ++i) {
                 results_[i] = std::invoke(f_, input_[i]);
@@ -51,11 +76,13 @@ public:
         }
     }
 
-private:
+    bool cancelled() const noexcept { return cancel_.load(std::memory_order_relaxed); }
+
     ThreadPool& pool_;
     std::span<const T> input_;
     R* results_;
     F& f_;
+    CancelFlag& cancel_;
 };
 
 }  // namespace detail
@@ -67,7 +94,14 @@ auto parallel_map(ThreadPool& pool, std::span<const T> input, F&& f)
     static_assert(std::is_default_constructible_v<R>, "results are written into a preallocated array");
     static_assert(!std::is_same_v<R, bool>, "std::vector<bool> packs neighbouring results into one word");
     std::vector<R> results(input.size());
-    detail::ElementMap<T, R, std::remove_reference_t<F>> map(pool, input, results.data(), f);
+    detail::CancelFlag own_cancel{false};
+    // Only a worker runs an element of another map that can be cancelled
+    // without this one: on a thread outside the pool the element in progress
+    // is the whole outer map, and a map started there (from Python code that
+    // runs while the caller waits, say) answers to its own caller.
+    detail::CancelFlag* nested_in = detail::Worker::current() != nullptr ? detail::current_cancel_flag() : nullptr;
+    detail::ElementMap<T, R, std::remove_reference_t<F>> map(pool, input, results.data(), f,
+                                                             nested_in != nullptr ? *nested_in : own_cancel);
     map.run(0, input.size(), pool.thread_count(), false);
     return results;
 }

@@ -1,7 +1,5 @@
 #include "pool/sleep.hpp"
 
-#include <algorithm>
-
 namespace caldrith::detail {
 
 // Room for every worker up front: going to sleep never allocates.
@@ -28,6 +26,7 @@ void Sleep::sleep(SleepSlot& slot, std::uint64_t epoch_seen, const std::atomic<b
         return;
     }
     slot.asleep = true;
+    slot.position = sleepers_.size();
     sleepers_.push_back(&slot);
     slot.wake.wait(lock, [&slot] { return !slot.asleep; });
 }
@@ -49,8 +48,13 @@ void Sleep::wake_all() {
     }
 }
 
+// Constant time whatever the number of sleepers: the last sleeper takes the
+// place of the one woken.
 void Sleep::wake_locked(SleepSlot& slot) {
-    sleepers_.erase(std::find(sleepers_.begin(), sleepers_.end(), &slot));
+    SleepSlot* last = sleepers_.back();
+    sleepers_[slot.position] = last;
+    last->position = slot.position;
+    sleepers_.pop_back();
     slot.asleep = false;
     sleeper_count_.fetch_sub(1);
     slot.wake.notify_one();

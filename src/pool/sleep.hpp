@@ -23,6 +23,7 @@ namespace caldrith::detail {
 struct SleepSlot {
     std::condition_variable wake;
     bool asleep = false;
+    std::size_t position = 0;  // index in the sleepers while asleep
 };
 
 class Sleep {

@@ -69,6 +69,7 @@ void ThreadPool::stop_workers() noexcept try {
 
 void ThreadPool::submit(detail::Job& job) noexcept try {
     registry_.submitted.push_back(job);
+    registry_.queued_jobs.fetch_add(1);
     registry_.sleep.announce_work();
 } catch (...) {
     detail::abort_pool();

@@ -36,9 +36,12 @@ public:
     // second's. On a worker of this pool both start there; from any other
     // thread the pair is handed to the pool as one job, the pool's sleeping
     // workers are woken, and the calling thread sleeps until the pair is done,
-    // running none of it itself.
+    // running none of it itself. That thread asks its interruption check
+    // while it sleeps: asked to stop, it sets `cancel` (the flag that the
+    // closures' work tests), waits until the pair is done and throws
+    // Interrupted.
     template <class A, class B>
-    void join(A&& first, B&& second);
+    void join(A&& first, B&& second, detail::CancelFlag& cancel);
 
 private:
     explicit ThreadPool(std::size_t thread_count);
@@ -53,7 +56,7 @@ private:
 };
 
 template <class A, class B>
-void ThreadPool::join(A&& first, B&& second) {
+void ThreadPool::join(A&& first, B&& second, detail::CancelFlag& cancel) {
     detail::Worker* self = detail::Worker::current();
     if (self != nullptr && &self->registry() == &registry_) {
         detail::join_on_worker(*self, first, second, false);
@@ -62,7 +65,7 @@ void ThreadPool::join(A&& first, B&& second) {
     auto handed_in = [&] { detail::join_on_worker(*detail::Worker::current(), first, second, true); };
     detail::SubmittedJob job(handed_in);
     submit(job);
-    job.wait();
+    job.wait(cancel);
 }
 
 }  // namespace caldrith

@@ -32,19 +32,40 @@ Worker* Worker::current() noexcept { return current_worker; }
 
 void Worker::main_loop() noexcept {
     current_worker = this;
+    sleep_until_first_work();
     run_until(registry_.stopping);
     current_worker = nullptr;
 }
 
+// A new worker goes to sleep at once unless some job is queued, instead of
+// searching: with T workers starting together, T searches of T queues would
+// make building the pool quadratic in T. No work is missed: a job queued
+// before the epoch was read is counted in queued_jobs, and the worker
+// searches; work announced later changes the epoch, so the worker does not
+// sleep or is woken (or another sleeper is).
+void Worker::sleep_until_first_work() noexcept try {
+    const std::uint64_t epoch_seen = registry_.sleep.work_epoch();
+    if (registry_.queued_jobs.load() == 0) {
+        registry_.sleep.sleep(slot_, epoch_seen, registry_.stopping);
+    }
+} catch (...) {
+    abort_pool();
+}
+
 void Worker::push(Job& job) noexcept try {
     own_.push_back(job);
+    registry_.queued_jobs.fetch_add(1);
     registry_.sleep.announce_work();
 } catch (...) {
     abort_pool();
 }
 
 bool Worker::take_back(const Job& job) noexcept try {
-    return own_.pop_back_if(job);
+    if (!own_.pop_back_if(job)) {
+        return false;
+    }
+    registry_.queued_jobs.fetch_sub(1);
+    return true;
 } catch (...) {
     abort_pool();
 }
@@ -57,6 +78,7 @@ void Worker::run_until(const std::atomic<bool>& done) noexcept try {
             epoch_seen = registry_.sleep.work_epoch();
         }
         if (Job* job = find_work()) {
+            registry_.queued_jobs.fetch_sub(1);
             job->execute();
             idle_rounds = 0;
         } else if (idle_rounds < IDLE_ROUNDS) {

@@ -2,7 +2,8 @@
 // own queue (newest first), steals the oldest job of another worker's queue,
 // or takes work handed in from outside the pool. A worker that finds nothing
 // searches again, yielding the processor after each of IDLE_ROUNDS fruitless
-// rounds, makes one last round and then sleeps until new work arrives.
+// rounds, makes one last round and then sleeps until new work arrives. A
+// worker that has just started sleeps at once unless work is waiting.
 #pragma once
 
 #include <atomic>
@@ -29,6 +30,9 @@ struct Registry {
     JobQueue submitted;  // work handed in by threads outside the pool
     Sleep sleep;
     std::atomic<bool> stopping{false};
+    // Jobs queued anywhere and not yet taken: counted up before their work is
+    // announced, down when a thread takes them.
+    std::atomic<std::size_t> queued_jobs{0};
 };
 
 // Each worker on its own cache lines: its queue's lock is taken by thieves.
@@ -59,6 +63,7 @@ public:
     void signal_done(std::atomic<bool>& done) noexcept;
 
 private:
+    void sleep_until_first_work() noexcept;
     Job* find_work();
     Job* steal();
 

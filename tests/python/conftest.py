@@ -1,3 +1,5 @@
+import os
+import signal
 import struct
 import subprocess
 import sys
@@ -18,6 +20,23 @@ VALID_CALLS = {
     "discrete_flux_map_heyrovsky_magnification": ([0.5], 1.0, 0.1, [0.3, 0.7], [0.5, 0.5]),
 }
 
+# The sanitizer the module was built with, when scripts/run_sanitizers.sh runs the suite.
+SANITIZER = os.environ.get("CALDRITH_SANITIZER", "")
+
+
+def unless_sanitizer(names, reason):
+    """Skips a test that cannot work under the named sanitizers ("asan", "tsan", separated by "+")."""
+    return pytest.mark.skipif(SANITIZER in names.split("+"), reason=f"under {names}: {reason}")
+
+
+NO_SHADOW_ROOM = unless_sanitizer("asan+tsan", "an address-space limit leaves no room for the shadow memory")
+COUNTS_THREADS = unless_sanitizer("tsan", "its own background thread shows up in thread counts")
+HOLDS_BACK_SIGNALS = unless_sanitizer(
+    "tsan", "it delivers a signal only when the thread next calls a function it intercepts, which the conversions "
+    "and computations on the calling thread do not do for seconds"
+)
+FORKS_WITH_THREADS = unless_sanitizer("tsan", "it cannot start threads in a child forked from a process with threads")
+
 PARAMETERS = {
     name: getattr(caldrith, name).__text_signature__.strip("()").split(", ") for name in VALID_CALLS
 }
@@ -28,11 +47,27 @@ def function_name(request):
     return request.param
 
 
-def run_python(code, env=None, check=True):
-    """Runs code in a fresh interpreter; returns the completed process."""
-    return subprocess.run(
-        [sys.executable, "-c", code], capture_output=True, text=True, env=env, check=check, timeout=300
-    )
+def run_python(code, env=None, check=True, timeout=300):
+    """Runs code in a fresh interpreter; returns the completed process. On timeout the interpreter
+    and every process it started (forked children too) are killed and TimeoutExpired is raised."""
+    with subprocess.Popen(
+        [sys.executable, "-c", code],
+        stdout=subprocess.PIPE,
+        stderr=subprocess.PIPE,
+        text=True,
+        env=env,
+        start_new_session=True,
+    ) as process:
+        try:
+            stdout, stderr = process.communicate(timeout=timeout)
+        except subprocess.TimeoutExpired:
+            os.killpg(process.pid, signal.SIGKILL)
+            process.communicate()
+            raise
+    completed = subprocess.CompletedProcess(process.args, process.returncode, stdout, stderr)
+    if check:
+        completed.check_returncode()
+    return completed
 
 
 def result_bits(result):

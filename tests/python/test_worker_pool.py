@@ -17,9 +17,10 @@ from threading import Barrier
 import pytest
 
 import caldrith
-from conftest import VALID_CALLS, run_python
+from conftest import COUNTS_THREADS, NO_SHADOW_ROOM, VALID_CALLS, run_python
 
 POOL_VARIABLES = ("RAYON_NUM_THREADS", "RAYON_RS_NUM_CPUS")
+BUILD_FAILURE = "The global thread pool has not been initialized.: ThreadPoolBuildError { kind: "
 
 
 def bits(values):
@@ -44,11 +45,11 @@ print(json.dumps(threads() - before))
 """
 
 
-def run_child(body, settings):
+def run_child(body, settings, timeout=300):
     """Runs body after PRELUDE in a fresh interpreter without the pool variables but for settings (str or bytes);
     returns what it printed as JSON."""
     env = {name: value for name, value in os.environ.items() if name not in POOL_VARIABLES}
-    completed = run_python(PRELUDE + textwrap.dedent(body), env={**env, **settings})
+    completed = run_python(PRELUDE + textwrap.dedent(body), env={**env, **settings}, timeout=timeout)
     return json.loads(completed.stdout)
 
 
@@ -82,6 +83,7 @@ THREAD_COUNT_CASES = [
 ]
 
 
+@COUNTS_THREADS
 @pytest.mark.parametrize("num_threads, num_cpus, expected", THREAD_COUNT_CASES, ids=repr)
 def test_thread_count_from_the_environment(machine, num_threads, num_cpus, expected):
     spare = machine + 3
@@ -100,6 +102,7 @@ CALLING_THREAD_CALLS = {
 }
 
 
+@COUNTS_THREADS
 @pytest.mark.parametrize(
     "first_parallel_call",
     [
@@ -140,6 +143,7 @@ POSITIONS = make_positions()
 RE, RSTAR = 1.0, 0.05
 
 
+@COUNTS_THREADS
 @pytest.mark.parametrize("workers", [1, 2, 3, 8, None])
 def test_results_are_identical_for_every_thread_count(machine, workers):
     # Against each element's own one-element call, which runs on the calling thread. The nested maps
@@ -191,6 +195,7 @@ def test_concurrent_python_threads_get_their_own_results():
             future.result()
 
 
+@NO_SHADOW_ROOM
 def test_failed_pool_build_is_an_internal_fault_every_time():
     # Address space for the first worker's stack only: the second cannot start.
     body = """
@@ -209,7 +214,30 @@ def test_failed_pool_build_is_an_internal_fault_every_time():
     print(json.dumps(outcomes))
     """
     first, later = run_child(body, {"RAYON_NUM_THREADS": "8"})
-    prefix = "The global thread pool has not been initialized.: ThreadPoolBuildError { kind: "
     assert first[0] == later[0] == "PanicException"
-    assert first[1].startswith(prefix + "IOError(")
-    assert later[1] == prefix + "GlobalPoolAlreadyInitialized }"
+    assert first[1].startswith(BUILD_FAILURE + "IOError(")
+    assert later[1] == BUILD_FAILURE + "GlobalPoolAlreadyInitialized }"
+
+
+@NO_SHADOW_ROOM
+def test_refused_thread_of_a_large_pool_is_reported_without_a_stall():
+    # The largest pool, with address space for the stacks of about 4000 workers: the workers that did
+    # start must not hold up the report (each searching all 65535 queues, say, which takes about a
+    # minute here). The timeout only guards against such a stall; bench/pool_startup.py measures how
+    # soon the report comes (a fraction of a second).
+    body = """
+    import resource
+
+    size = next(int(line.split()[1]) for line in open("/proc/self/status") if line.startswith("VmSize:"))
+    limit = size * 1024 + (8 << 30)
+    resource.setrlimit(resource.RLIMIT_AS, (limit, limit))
+    try:
+        caldrith.witt_mao_magnification([0.5, 1.5], 1.0, 0.1)
+        outcome = ["built"]
+    except BaseException as error:
+        outcome = [type(error).__name__, *error.args]
+    print(json.dumps(outcome))
+    """
+    name, message = run_child(body, {"RAYON_NUM_THREADS": "65536"}, timeout=30)
+    assert name == "PanicException"
+    assert message.startswith(BUILD_FAILURE + "IOError(Os { code: 11, ")

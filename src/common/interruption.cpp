@@ -1,0 +1,24 @@
+#include "common/interruption.hpp"
+
+namespace caldrith {
+namespace {
+
+thread_local InterruptionCheck* installed = nullptr;
+
+}  // namespace
+
+InterruptionScope::InterruptionScope(InterruptionCheck& check) noexcept : previous_(installed) {
+    installed = &check;
+}
+
+InterruptionScope::~InterruptionScope() { installed = previous_; }
+
+bool stop_requested() noexcept { return installed != nullptr && installed->stop_requested(); }
+
+void throw_if_interrupted() {
+    if (stop_requested()) {
+        throw Interrupted();
+    }
+}
+
+}  // namespace caldrith
