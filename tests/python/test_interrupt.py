@@ -23,7 +23,7 @@ pytestmark = HOLDS_BACK_SIGNALS
 # the star.
 LONG_CALLS = {
     "witt_mao_magnification": (3 * 10**7, "1.0, 0.1"),
-    "multi_witt_mao_magnification": (10**7, "[1.0, 2.0], [0.1]"),
+    "multi_witt_mao_magnification": (10**7, "[1.0, 2.0, 3.0, 4.0], [0.1]"),
     "integrated_witt_mao_magnification": (10**5, "1.0, 0.1"),
     "integrated_heyrovsky_magnification": (10**5, "1.0, 0.1"),
     "integrated_flux_map_witt_mao_magnification": (10**5, "1.0, 0.1, [0.0, 0.5, 1.0], [1.0, 0.8, 0.3]"),
@@ -75,7 +75,7 @@ READY = 'print("ready", flush=True)'
 
 def check(report):
     outcome, elapsed, full, same_after = report
-    assert full > 2.0, "the call is too short to tell an interruption from its end"
+    assert full > 1.0, "the call is too short to tell an interruption from its end"
     assert elapsed < full / 2
     assert same_after
     return outcome

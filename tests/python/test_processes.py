@@ -12,8 +12,11 @@ import pytest
 import caldrith
 from conftest import VALID_CALLS, result_bits
 
-# "fork" joins once a forked child can rebuild the worker pool that its parent had started.
-START_METHODS = ["spawn", "forkserver"]
+# With "fork" the parent has already built its worker pool; each forked child builds its own.
+START_METHODS = ["spawn", "forkserver", "fork"]
+
+# Forking a process that runs worker threads is what the fork start method does here on purpose.
+pytestmark = pytest.mark.filterwarnings("ignore:This process .* is multi-threaded:DeprecationWarning")
 
 POSITIONS = numpy.linspace(0.0, 3.0, 31)
 CALLS = list(VALID_CALLS.items()) + [
