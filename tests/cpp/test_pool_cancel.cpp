@@ -9,7 +9,6 @@
 #include <cstddef>
 #include <memory>
 #include <mutex>
-#include <numeric>
 #include <set>
 #include <span>
 #include <thread>
@@ -17,26 +16,17 @@
 
 #include "common/interruption.hpp"
 #include "pool/parallel_map.hpp"
+#include "pool_testing.hpp"
 
 using caldrith::Interrupted;
 using caldrith::InterruptionCheck;
 using caldrith::InterruptionScope;
 using caldrith::parallel_map;
+using caldrith::testing::indices;
+using caldrith::testing::make_pool;
 using caldrith::ThreadPool;
 
 namespace {
-
-std::unique_ptr<ThreadPool> make_pool(std::size_t thread_count) {
-    auto pool = ThreadPool::build(thread_count);
-    REQUIRE(pool.has_value());
-    return std::move(*pool);
-}
-
-std::vector<std::size_t> indices(std::size_t n) {
-    std::vector<std::size_t> values(n);
-    std::iota(values.begin(), values.end(), 0);
-    return values;
-}
 
 // Asks to stop from its `stop_after`-th question on; records who asked.
 class CountingCheck final : public InterruptionCheck {

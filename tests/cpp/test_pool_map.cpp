@@ -9,7 +9,6 @@
 #include <cstddef>
 #include <memory>
 #include <mutex>
-#include <numeric>
 #include <set>
 #include <span>
 #include <stdexcept>
@@ -18,25 +17,16 @@
 #include <vector>
 
 #include "pool/parallel_map.hpp"
+#include "pool_testing.hpp"
 
 using caldrith::parallel_map;
+using caldrith::testing::indices;
+using caldrith::testing::make_pool;
 using caldrith::ThreadPool;
 
 namespace {
 
 const std::size_t THREAD_COUNTS[] = {1, 2, 3, 8};
-
-std::unique_ptr<ThreadPool> make_pool(std::size_t thread_count) {
-    auto pool = ThreadPool::build(thread_count);
-    REQUIRE(pool.has_value());
-    return std::move(*pool);
-}
-
-std::vector<std::size_t> indices(std::size_t n) {
-    std::vector<std::size_t> values(n);
-    std::iota(values.begin(), values.end(), 0);
-    return values;
-}
 
 // Waits (without a time assertion) until `condition` holds; false after a
 // generous deadline, so that a missing wake-up fails the test instead of
