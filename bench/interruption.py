@@ -70,9 +70,9 @@ COST_ROUNDS = 15
 def load_reference(directory):
     """The build of the module in `directory`, loaded beside the installed one."""
     [path] = glob.glob(os.path.join(directory, "caldrith*.so"))
-    spec = importlib.util.spec_from_file_location("caldrith", path)
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
+    module_spec = importlib.util.spec_from_file_location("caldrith", path)
+    module = importlib.util.module_from_spec(module_spec)
+    module_spec.loader.exec_module(module)
     return module
 
 
