@@ -12,6 +12,8 @@
 #     throw: the sanitizer's allocator reports the request and ends the process;
 #   - under ASan and TSan, an address-space limit (RLIMIT_AS) leaves no room
 #     for the shadow memory;
+#   - under ASan and TSan, the instrumented module is loaded from its build
+#     folder, where the stub package is not installed beside it;
 #   - under TSan, its own background thread shows up in thread counts, it
 #     cannot start threads in a child forked from a process with threads, and
 #     it delivers a signal only when the thread next calls a function that it

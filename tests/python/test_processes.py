@@ -10,10 +10,10 @@ import numpy
 import pytest
 
 import caldrith
-from conftest import VALID_CALLS, result_bits
+from conftest import FORKS_WITH_THREADS, VALID_CALLS, result_bits
 
 # With "fork" the parent has already built its worker pool; each forked child builds its own.
-START_METHODS = ["spawn", "forkserver", "fork"]
+START_METHODS = ["spawn", "forkserver", pytest.param("fork", marks=FORKS_WITH_THREADS)]
 
 # Forking a process that runs worker threads is what the fork start method does here on purpose.
 pytestmark = pytest.mark.filterwarnings("ignore:This process .* is multi-threaded:DeprecationWarning")

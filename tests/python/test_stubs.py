@@ -10,6 +10,7 @@ import textwrap
 import pytest
 
 import caldrith
+from conftest import LOADED_FROM_BUILD
 
 ROOT = pathlib.Path(__file__).resolve().parents[2]
 
@@ -28,6 +29,7 @@ def installed_stub():
     return pathlib.Path(caldrith.__file__).parent / "caldrith-stubs" / "__init__.pyi"
 
 
+@LOADED_FROM_BUILD
 def test_stub_package_is_installed_beside_the_module():
     assert installed_stub().read_text() == (ROOT / "caldrith-stubs" / "__init__.pyi").read_text()
 
