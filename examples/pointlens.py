@@ -101,8 +101,11 @@ def solve_fluxes(model: np.ndarray, flux: np.ndarray, sigma: np.ndarray) -> tupl
     s, sa, saa = w.sum(), (w * model).sum(), (w * model * model).sum()
     sf, saf = (w * flux).sum(), (w * model * flux).sum()
     det = s * saa - sa * sa
-    fs = (s * saf - sa * sf) / det
-    fb = (saa * sf - sa * saf) / det
+    # A model flat over the data set (trial parameters far off) leaves the fluxes undetermined:
+    # det = 0 gives non-finite fluxes and so a non-finite chi^2, which the fits reject.
+    with np.errstate(divide="ignore", invalid="ignore"):
+        fs = (s * saf - sa * sf) / det
+        fb = (saa * sf - sa * saf) / det
     return fs, fb
 
 
@@ -114,7 +117,8 @@ def weighted_residuals(params, datasets: list[Dataset]) -> np.ndarray:
         t, f, s = d.t[d.mask], d.flux[d.mask], d.sigma[d.mask]
         a = magnification(separation(t, t0, u0, te), rho, d.coefficient)
         fs, fb = solve_fluxes(a, f, s)
-        out.append((f - (fs * a + fb)) / s)
+        with np.errstate(invalid="ignore"):
+            out.append((f - (fs * a + fb)) / s)
     return np.concatenate(out)
 
 
