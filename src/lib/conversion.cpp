@@ -1,11 +1,19 @@
 #include "lib/conversion.hpp"
 
+#include <cstddef>
+
+#include "common/interruption.hpp"
 #include "lib/cached_objects.hpp"
 #include "lib/capacity.hpp"
 #include "lib/numeric_buffer.hpp"
 
 namespace caldrith {
 namespace {
+
+// Items converted between two checks for pending signals: a long list of
+// numbers converts at tens of millions of items a second, and Ctrl-C must
+// not wait for the end of it.
+constexpr std::size_t ITEMS_PER_SIGNAL_CHECK = std::size_t{1} << 16;
 
 // Reserves room for the reported number of items; a length that cannot be
 // had leaves the array to grow as the items arrive.
@@ -63,7 +71,11 @@ PyResult<std::vector<double>> extract_sequence(PyObject* object) {
     if (!iterator) {
         return Unexpected{fetch_error()};
     }
-    for (;;) {
+    for (std::size_t until_check = ITEMS_PER_SIGNAL_CHECK;; --until_check) {
+        if (until_check == 0) {
+            throw_if_interrupted();
+            until_check = ITEMS_PER_SIGNAL_CHECK;
+        }
         PyObject* raw_item = nullptr;
         const int status = PyIter_NextItem(iterator.get(), &raw_item);
         if (status == 0) {

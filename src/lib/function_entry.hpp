@@ -64,13 +64,15 @@ PyObject* function_entry(PyObject* /*self*/, PyObject* const* args, Py_ssize_t n
         if (auto bound = extract_arguments_fastcall(Description, args, nargs, kwnames, slots); !bound) {
             return Unexpected{std::move(bound).error()};
         }
+        // Long conversions and computations alike stop at a signal handler
+        // that raises.
+        PendingSignals signals;
+        const InterruptionScope interruptible(signals);
         std::tuple<typename Kinds::type...> values;
         if (auto failure = detail::convert_arguments<Kinds...>(
                 Description, slots, values, std::index_sequence_for<Kinds...>{})) {
             return Unexpected{std::move(*failure)};
         }
-        PendingSignals signals;
-        const InterruptionScope interruptible(signals);
         return detail::model_result(std::apply(Model, std::move(values)));
     });
 }

@@ -107,3 +107,36 @@ def test_ctrl_c_raises_keyboard_interrupt(name):
             child.kill()
     assert child.returncode == 0, stderr
     assert check(json.loads(stdout)) == ["KeyboardInterrupt", "", True]
+
+
+def test_signal_handler_stops_a_long_conversion():
+    # A list of 3e7 integers takes a good fraction of a second to convert; the alarm comes early in
+    # it. rstar cannot be converted, so a call that finished converting l ends in a TypeError: the
+    # handler's exception shows that the conversion itself stopped, and it carries no parameter note.
+    code = textwrap.dedent(
+        """
+        import json, signal
+        import caldrith
+
+        class Stop(Exception):
+            pass
+
+        def stop(signum, frame):
+            raise Stop("alarm")
+
+        l = [1] * (3 * 10**7)
+        signal.signal(signal.SIGALRM, stop)
+        signal.setitimer(signal.ITIMER_REAL, 0.02)
+        try:
+            caldrith.witt_mao_magnification(l, 1.0, "not a number")
+            outcome = "finished"
+        except BaseException as error:
+            outcome = [type(error).__name__, str(error), getattr(error, "__notes__", [])]
+        print(json.dumps([outcome, caldrith.witt_mao_magnification([0.5], 1.0, 0.1)[0]]))
+        """
+    )
+    completed = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, timeout=600)
+    assert completed.returncode == 0, completed.stderr
+    outcome, after = json.loads(completed.stdout)
+    assert outcome == ["Stop", "alarm", []]
+    assert after > 1.0
