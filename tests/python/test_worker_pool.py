@@ -53,6 +53,17 @@ def run_child(body, settings, timeout=300):
     return json.loads(completed.stdout)
 
 
+def address_space_beyond_now(extra):
+    """Child code that limits its address space to what it uses now plus `extra` bytes."""
+    return f"""
+    import resource
+
+    size = next(int(line.split()[1]) for line in open("/proc/self/status") if line.startswith("VmSize:"))
+    limit = size * 1024 + {extra}
+    resource.setrlimit(resource.RLIMIT_AS, (limit, limit))
+"""
+
+
 @pytest.fixture(scope="module")
 def machine():
     """The machine's available parallelism, as the pool sees it with neither variable set."""
@@ -198,12 +209,7 @@ def test_concurrent_python_threads_get_their_own_results():
 @NO_SHADOW_ROOM
 def test_failed_pool_build_is_an_internal_fault_every_time():
     # Address space for the first worker's stack only: the second cannot start.
-    body = """
-    import resource
-
-    size = next(int(line.split()[1]) for line in open("/proc/self/status") if line.startswith("VmSize:"))
-    limit = size * 1024 + (3 << 20)
-    resource.setrlimit(resource.RLIMIT_AS, (limit, limit))
+    body = address_space_beyond_now(3 << 20) + """
     outcomes = []
     for positions in ([], [0.5, 1.5]):
         try:
@@ -225,12 +231,7 @@ def test_refused_thread_of_a_large_pool_is_reported_without_a_stall():
     # start must not hold up the report (each searching all 65535 queues, say, which takes about a
     # minute here). The timeout only guards against such a stall; bench/pool_startup.py measures how
     # soon the report comes (a fraction of a second).
-    body = """
-    import resource
-
-    size = next(int(line.split()[1]) for line in open("/proc/self/status") if line.startswith("VmSize:"))
-    limit = size * 1024 + (8 << 30)
-    resource.setrlimit(resource.RLIMIT_AS, (limit, limit))
+    body = address_space_beyond_now(8 << 30) + """
     try:
         caldrith.witt_mao_magnification([0.5, 1.5], 1.0, 0.1)
         outcome = ["built"]
