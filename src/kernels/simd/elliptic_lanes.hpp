@@ -144,36 +144,30 @@ CALDRITH_LANES_INLINE M ellipk_serves(V m) {
     return (t > -1.0) & (m < 1.0);
 }
 
-CALDRITH_LANES_INLINE V ellipk(V m, M lanes) {
+// K (SecondKind false) or E (true) in `lanes`: the interval polynomials of
+// `rows` for 20 m < 18, the AGM above.
+template <bool SecondKind, class Rows>
+CALDRITH_LANES_INLINE V complete_legendre(V m, M lanes, const Rows& rows) {
     const V t = m * 20.0;
     const M polynomial = lanes & (t < 18.0);
     const M agm = lanes & ~polynomial;
     V result = splat(0.0);
     if (any(polynomial)) {
-        result = taylor(interval_of(polynomial, t), m, el::ELLIPK_ROWS)[0];
+        result = taylor(interval_of(polynomial, t), m, rows)[0];
     }
     if (any(agm)) {
-        result = select(agm, agm_family<false>(agm_start(m, agm), agm).k, result);
+        const AgmFamily family = agm_family<SecondKind>(agm_start(m, agm), agm);
+        result = select(agm, SecondKind ? family.e : family.k, result);
     }
     return result;
 }
+
+CALDRITH_LANES_INLINE V ellipk(V m, M lanes) { return complete_legendre<false>(m, lanes, el::ELLIPK_ROWS); }
 
 // E(m) in the lanes with 0 <= m < 1.
 CALDRITH_LANES_INLINE M ellipe_serves(V m) { return (m >= 0.0) & (m < 1.0); }
 
-CALDRITH_LANES_INLINE V ellipe(V m, M lanes) {
-    const V t = m * 20.0;
-    const M polynomial = lanes & (t < 18.0);
-    const M agm = lanes & ~polynomial;
-    V result = splat(0.0);
-    if (any(polynomial)) {
-        result = taylor(interval_of(polynomial, t), m, el::ELLIPE_ROWS)[0];
-    }
-    if (any(agm)) {
-        result = select(agm, agm_family<true>(agm_start(m, agm), agm).e, result);
-    }
-    return result;
-}
+CALDRITH_LANES_INLINE V ellipe(V m, M lanes) { return complete_legendre<true>(m, lanes, el::ELLIPE_ROWS); }
 
 // The term RC(1, 1 + e) of a duplication pass of RJ, or RC(1, b) for
 // -1.5 < e < -0.5, as rj in elliptic.cpp takes it: the closed forms
