@@ -42,9 +42,11 @@ def witt_mao_magnification(l: _Reals, re: _Real, rstar: _Real) -> list[float]:
 
     ``l`` in stellar radii; ``re`` and ``rstar`` in one common unit.
 
-    Accuracy: about 1e-15 relative away from the limb, fewer digits within a small distance of it
-    (l close to 1), and for small stars a relative error growing as about 1e-16 / ρ² (ρ = rstar / re;
-    1e-8 at ρ = 1e-4).
+    Accuracy: about 1e-15 relative away from the limb; within max(1e-3 ρ, 1e-5) of it (1e-3 ρ for
+    ρ = rstar / re below 1e-4) the value for the lens exactly on the limb is returned, up to 4e-3 off.
+    Beyond l = 1000 a far-field series keeps 1e-15 up to the largest doubles, and stars below
+    ρ = 1e-4 take small-source forms good to 1e-11 (the closed form there errs by about 1e-16 / ρ²
+    and as 1e-16 l² far away). NaN for a negative, NaN or infinite l.
     """
 
 def integrated_witt_mao_magnification(l: _Reals, re: _Real, rstar: _Real) -> list[float]:

@@ -8,6 +8,12 @@
 // Near the limb (u → ρ) the formula loses precision; there the exact value at
 // u = ρ is used. For ρ ≤ 0 the point-source magnification is returned. The
 // grouping of every operation is fixed so that results reproduce to the bit.
+//
+// The closed form cancels in two more regimes, where other forms take over:
+// far from the star (an error of about (u/ρ)² ε), beyond u = 1000ρ, the
+// far-field series (far_field.hpp); and for stars below ρ = 1e-4 (an error
+// of about ε/ρ²), the small-source forms (small_source.hpp), with a
+// near-limb window proportional to ρ and the far-field series beyond u = 30ρ.
 #include "models/witt_mao.hpp"
 
 #include <algorithm>
@@ -19,6 +25,8 @@
 #include "common/constants.hpp"
 #include "kernels/elliptic.hpp"
 #include "models/batch.hpp"
+#include "models/far_field.hpp"
+#include "models/small_source.hpp"
 #include "pool/parallel_map.hpp"
 
 namespace caldrith {
@@ -62,14 +70,35 @@ double general(double u, double rho) {
     return (t_p + (t_e - t_k)) / PI;
 }
 
-// The three branches of the kernel; `window(ρ)` is the half-width of the band
-// around the limb (|u − ρ| below it) in which the on-limb value is returned.
-template <class Window>
-double uniform_disk(double u, double rho, Window window) {
+// The half-width of the band around the limb (|u − ρ| below it) in which
+// the on-limb value is returned: max(relative × |ρ|, floor) for ρ ≥ 1e-4,
+// relative × ρ below.
+struct LimbWindow {
+    double relative;
+    double floor;
+};
+
+// The branches of the kernel, in this order: the point source (ρ ≤ 0); the
+// far-field series beyond u = 1000ρ (30ρ for small stars), for a finite u;
+// for 0 < ρ < 1e-4 the small-source forms; otherwise the near-limb value and
+// the closed form.
+double uniform_disk(double u, double rho, LimbWindow window) {
     if (rho <= 0.0) {
         return point_source(u);
     }
-    if (window(rho) > std::fabs(u - rho)) {
+    const bool small = rho < SMALL_SOURCE_RADIUS;
+    const double far_position = small ? SMALL_SOURCE_FAR_POSITION : FAR_FIELD_POSITION;
+    if (u > far_position * rho && u < std::numeric_limits<double>::infinity()) {
+        return uniform_disk_far_field(u, rho);
+    }
+    if (small) {
+        if (window.relative * rho > std::fabs(u - rho)) {
+            return small_uniform_disk_on_limb(rho);
+        }
+        return small_uniform_disk(u, rho);
+    }
+    // fmax ignores a NaN operand; a NaN ρ fails the comparison all the same.
+    if (std::fmax(window.relative * std::fabs(rho), window.floor) > std::fabs(u - rho)) {
         return on_limb(rho);
     }
     return general(u, rho);
@@ -77,15 +106,9 @@ double uniform_disk(double u, double rho, Window window) {
 
 }  // namespace
 
-double witt_mao_magnification_scaled(double u, double rho) {
-    // fmax ignores a NaN operand, so a NaN ρ gets the floor 1e-5.
-    return uniform_disk(u, rho, [](double radius) { return std::fmax(0.001 * std::fabs(radius), 1e-5); });
-}
+double witt_mao_magnification_scaled(double u, double rho) { return uniform_disk(u, rho, {0.001, 1e-5}); }
 
-double witt_mao_magnification_narrow(double u, double rho) {
-    // No absolute floor: a NaN ρ fails the comparison and takes the general branch.
-    return uniform_disk(u, rho, [](double radius) { return 1e-5 * std::fabs(radius); });
-}
+double witt_mao_magnification_narrow(double u, double rho) { return uniform_disk(u, rho, {1e-5, 0.0}); }
 
 namespace {
 

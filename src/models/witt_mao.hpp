@@ -9,7 +9,8 @@ namespace caldrith {
 
 // The magnification of a uniform star of radius `rho` whose centre lies `u`
 // from the lens, both in Einstein radii. Never fails: an elliptic-integral
-// error gives NaN.
+// error gives NaN. Within max(0.001ρ, 1e-5) of the limb (0.001ρ for
+// ρ < 1e-4) it returns the on-limb value.
 double witt_mao_magnification_scaled(double u, double rho);
 
 // The same kernel with a near-limb window of 1e-5 ρ and no absolute floor,

@@ -2,8 +2,8 @@
 // per path): the general branch, with its elliptic integrals on their common
 // path, lane by lane in the scalar kernels' operations and grouping
 // (witt_mao.cpp, heyrovsky.cpp); the other branches (point source, near limb,
-// near ring), the other elliptic-integral paths and every non-finite result
-// by the scalar kernels.
+// near ring, far field, small source), the other elliptic-integral paths and
+// every non-finite result by the scalar kernels.
 #include <algorithm>
 #include <array>
 #include <cstddef>
@@ -13,7 +13,9 @@
 #include "common/constants.hpp"
 #include "kernels/simd/elliptic_lanes.hpp"
 #include "models/batch.hpp"
+#include "models/far_field.hpp"
 #include "models/heyrovsky.hpp"
+#include "models/small_source.hpp"
 #include "models/witt_mao.hpp"
 
 namespace caldrith::simd::CALDRITH_SIMD_PATH {
@@ -158,7 +160,10 @@ void uniform_disk(std::span<const double> u, std::span<const double> rho, NearLi
         for (std::size_t lane = 0; lane < count; ++lane) {
             arguments[lane] = {uv[lane], rhov[lane], n[lane], w[lane], m[lane]};
         }
-        return (rhov > 0.0) & ~(near_limb_window(rhov, window) > abs(uv - rhov)) & lanes::ellippi_serves(n, m);
+        // The small-source forms and the far-field series are the scalar kernel's.
+        const M far = (uv > FAR_FIELD_POSITION * rhov) & (uv < splat(std::numeric_limits<double>::infinity()));
+        return (rhov >= SMALL_SOURCE_RADIUS) & ~far & ~(near_limb_window(rhov, window) > abs(uv - rhov)) &
+               lanes::ellippi_serves(n, m);
     };
     auto general = [](const std::uint16_t* order, std::size_t count, const Arguments* arguments) {
         const V uv = load_ordered(order, count, 0.5, [&](std::size_t j) { return arguments[j].x; });

@@ -1,0 +1,46 @@
+// The disk mean of a smooth function f over a disk of radius ρ about p is
+// the mean-value series Σ_k (ρ²/4)^k / (k!(k+1)!) Δ^k f(p), convergent while
+// the disk keeps clear of f's singularities. For the point-lens
+// magnification A(u) = (u² + 2) / (u √(u² + 4)), with s = u² / (u² + 4) and
+// x = (ρ/u)², each term is A(u) times a bounded polynomial in s
+// (tools/generate_far_field_series.py):
+//
+//   Ā = A(u) [1 + 2 (1 − s)² / (1 + s) (x P₁(s) + x² P₂(s) + x³ P₃(s))].
+//
+// 1 − s = 4 / (u² + 4) and s are formed so that neither a tiny u nor one
+// whose square overflows loses them.
+#include "models/far_field.hpp"
+
+#include <cmath>
+
+#include "kernels/polynomial.hpp"
+#include "models/far_field_series.hpp"
+
+namespace caldrith {
+namespace {
+
+// Beyond it A(u) − 1 = 2/u⁴ + … is far below an ulp of 1, and u² overflows
+// not much further on.
+constexpr double POINT_LENS_UNITY = 1e150;
+
+double point_lens(double u) {
+    if (u > POINT_LENS_UNITY) {
+        return 1.0;
+    }
+    return (u * u + 2.0) / (u * std::sqrt(u * u + 4.0));
+}
+
+}  // namespace
+
+double uniform_disk_far_field(double u, double rho) {
+    using namespace far_field::detail;
+    const double ratio = rho / u;
+    const double x = ratio * ratio;
+    const double one_minus_s = 4.0 / (u * u + 4.0);
+    const double s = 1.0 - one_minus_s;
+    const double series = x * (horner(UNIFORM_DISK_P1, s) + x * (horner(UNIFORM_DISK_P2, s) + x * horner(UNIFORM_DISK_P3, s)));
+    const double weight = 2.0 * (one_minus_s * one_minus_s) / (1.0 + s);
+    return point_lens(u) * (1.0 + weight * series);
+}
+
+}  // namespace caldrith
