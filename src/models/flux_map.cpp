@@ -108,7 +108,7 @@ std::vector<double> integrated_flux_map_witt_mao_magnification(std::span<const d
     const SampledProfile profile(bl, bf);
     const double flux = profile.total_flux();
     const double rho = rstar / re;
-    return each_position(l, [&](double position) {
+    return each_defined_position(l, rho, [&](double position, double /*disk*/) {
         const double u = position * rho;
         // The annuli about the nodes t of a level, each as the difference of
         // two disks, the disks evaluated in two batches.

@@ -20,13 +20,13 @@ Outcome<std::vector<double>> discrete_flux_map_heyrovsky_magnification(
 
 // The interpolated profile integrated over the disk ring by ring, each ring's
 // magnification from the uniform-disk kernel by a difference of two disks,
-// divided by the profile's total flux.
+// divided by the profile's total flux. NaN where the uniform disk is NaN.
 std::vector<double> integrated_flux_map_witt_mao_magnification(
     std::span<const double> l, double re, double rstar, std::span<const double> bl,
     std::span<const double> bf);
 
 // The interpolated profile integrated with the thin-ring kernel, divided by
-// the profile's total flux.
+// the profile's total flux (see _integrated_heyrovsky_magnification).
 std::vector<double> integrated_flux_map_heyrovsky_magnification(
     std::span<const double> l, double re, double rstar, std::span<const double> bl,
     std::span<const double> bf);

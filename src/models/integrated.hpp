@@ -18,6 +18,7 @@
 #include "models/batch.hpp"
 #include "models/each_position.hpp"
 #include "models/heyrovsky.hpp"
+#include "models/witt_mao.hpp"
 
 namespace caldrith {
 
@@ -47,17 +48,41 @@ double integrate_over_radius(Batch&& batch, double position) {
     return double_exponential::integrate_batch(batch, 0.0, 1.0, INTEGRATION_TARGET);
 }
 
+// f(position, disk) for each position of `l` (stellar radii), disk being the
+// uniform-disk magnification of the star at that position (ρ = rstar / re);
+// where that is NaN (a negative, NaN or infinite position, a NaN or infinite
+// ρ) the result is NaN and f is not called. The integrals would otherwise
+// count their NaN integrand values as 0 and return a number.
+template <class F>
+std::vector<double> each_defined_position(std::span<const double> l, double rho, F&& f) {
+    return each_position(l, [&](double position) {
+        const double disk = witt_mao_magnification_scaled(position * rho, rho);
+        return std::isnan(disk) ? disk : f(position, disk);
+    });
+}
+
+// Beyond this distance (stellar radii) the thin-ring kernel overflows
+// (about 1e154, (r − l)² times Π), while every profile-weighted mean equals
+// the point-lens magnification to the last bit: the profile's share is
+// (1/l)² relative. The profile integrals take the uniform disk's value there.
+inline constexpr double THIN_RING_FAR_LIMIT = 1e150;
+
 // The relative near-ring window of the thin-ring kernel inside the profile
 // integrals: the expansion is taken where |t − l| < 1e-5 |l|.
 inline constexpr double RELATIVE_NEAR_RING_WINDOW = 1e-5;
 
 // The profile-weighted thin-ring magnification for each position of `l`
 // (stellar radii), divided by `norm`. A thin-ring error makes its integrand
-// value NaN, which the quadrature counts as 0.
+// value NaN, which the quadrature counts as 0; a position where the uniform
+// disk is NaN gives NaN, and one beyond THIN_RING_FAR_LIMIT the uniform
+// disk's value.
 template <class Profile>
 std::vector<double> _integrated_heyrovsky_magnification(std::span<const double> l, const Profile& profile,
                                                         double re, double rstar, double norm) {
-    return each_position(l, [&](double position) {
+    return each_defined_position(l, rstar / re, [&](double position, double disk) {
+        if (position > THIN_RING_FAR_LIMIT) {
+            return disk;
+        }
         const double near_ring_window = RELATIVE_NEAR_RING_WINDOW * std::fabs(position);
         // I(t) (2πt) A(l, t) at a level's nodes at once; a thin-ring error is NaN.
         auto integrand = [&](std::span<const double> t, std::span<double> values) {

@@ -113,8 +113,8 @@ def test_empty_positions():
 
 @pytest.mark.parametrize("l", [-1e-5, -0.3, -1.0, -5.0])
 def test_negative_positions(l):
-    # Every thin ring has the opposite sign of l and fails; the uniform disk has no value there.
-    assert THIN_RING([l], 1.0, 0.05) == [0.0]
+    # The uniform disk has no value there, and neither has the limb-darkened star.
+    assert math.isnan(THIN_RING([l], 1.0, 0.05)[0])
     assert math.isnan(UNIFORM_DISK([l], 1.0, 0.05)[0])
 
 
@@ -124,15 +124,11 @@ def test_point_star():
     assert UNIFORM_DISK(positions, 1.0, 0.0) == [math.inf, math.inf, math.inf, -math.inf, -math.inf]
 
 
-# Where every integrand value is NaN and counts as 0 the element is 0; the uniform disk's own NaN
-# spoils its element. The other elements are those of one-element calls.
-@pytest.mark.parametrize(
-    "function, at_nan",
-    [(THIN_RING, 0.0), (UNIFORM_DISK, math.nan), (FLUX_MAP_THIN_RING, 0.0), (FLUX_MAP_UNIFORM_DISK, 0.0)],
-)
-def test_nan_position_spoils_only_its_own_element(function, at_nan):
+# A NaN position gives NaN; the other elements are those of one-element calls.
+@pytest.mark.parametrize("function", [THIN_RING, UNIFORM_DISK, FLUX_MAP_THIN_RING, FLUX_MAP_UNIFORM_DISK])
+def test_nan_position_spoils_only_its_own_element(function):
     positions = [0.5, math.nan, 1.5]
     values = function(positions, 1.0, 0.05)
-    assert math.isnan(values[1]) if math.isnan(at_nan) else values[1] == at_nan
+    assert math.isnan(values[1])
     for index in [0, 2]:
         assert values[index] == function([positions[index]], 1.0, 0.05)[0]
