@@ -9,6 +9,7 @@
 // installer, which knows why, reports it.
 #pragma once
 
+#include <cstddef>
 #include <exception>
 
 namespace caldrith {
@@ -47,5 +48,26 @@ bool stop_requested() noexcept;
 
 // Throws Interrupted when the calling thread's check asks to stop.
 void throw_if_interrupted();
+
+// Items of a loop that handles tens of millions of them a second (converting
+// a list, building one) between two checks: Ctrl-C must not wait for the end
+// of a long list, and a check costs less than a microsecond.
+inline constexpr std::size_t ITEMS_PER_INTERRUPTION_CHECK = std::size_t{1} << 16;
+
+// Counts the items of such loops, asking the check once per
+// ITEMS_PER_INTERRUPTION_CHECK of them, however the items are split among
+// the loops that share it.
+class InterruptionCountdown {
+public:
+    void item() {
+        if (--until_check_ == 0) {
+            until_check_ = ITEMS_PER_INTERRUPTION_CHECK;
+            throw_if_interrupted();
+        }
+    }
+
+private:
+    std::size_t until_check_ = ITEMS_PER_INTERRUPTION_CHECK;
+};
 
 }  // namespace caldrith

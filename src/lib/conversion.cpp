@@ -10,11 +10,6 @@
 namespace caldrith {
 namespace {
 
-// Items converted between two checks for pending signals: a long list of
-// numbers converts at tens of millions of items a second, and Ctrl-C must
-// not wait for the end of it.
-constexpr std::size_t ITEMS_PER_SIGNAL_CHECK = std::size_t{1} << 16;
-
 // Reserves room for the reported number of items; a length that cannot be
 // had leaves the array to grow as the items arrive.
 void reserve_reported_length(PyObject* object, std::vector<double>& values) {
@@ -54,6 +49,12 @@ PyResult<std::vector<double>> extract_sequence(PyObject* object) {
     }
     if (!PySequence_Check(object)) {
         auto sequence_type = abstract_sequence_type();
+        if (!sequence_type && sequence_type.error().is_exit_request()) {
+            // KeyboardInterrupt, SystemExit: ends the call as it is, like a
+            // signal during a long conversion, with no parameter note.
+            std::move(sequence_type).error().raise();
+            throw Interrupted();
+        }
         if (!sequence_type) {
             // The type cannot be had late in the interpreter's teardown (no
             // more imports) or from the Python code of its own lookup calling
@@ -71,11 +72,9 @@ PyResult<std::vector<double>> extract_sequence(PyObject* object) {
     if (!iterator) {
         return Unexpected{fetch_error()};
     }
-    for (std::size_t until_check = ITEMS_PER_SIGNAL_CHECK;; --until_check) {
-        if (until_check == 0) {
-            throw_if_interrupted();
-            until_check = ITEMS_PER_SIGNAL_CHECK;
-        }
+    InterruptionCountdown countdown;
+    for (;;) {
+        countdown.item();
         PyObject* raw_item = nullptr;
         const int status = PyIter_NextItem(iterator.get(), &raw_item);
         if (status == 0) {

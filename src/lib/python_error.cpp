@@ -82,6 +82,11 @@ PythonError PythonError::fetched(OwnedRef exception) {
     return PythonError(Fetched{std::move(exception)});
 }
 
+bool PythonError::is_exit_request() const {
+    const auto* fetched = std::get_if<Fetched>(&state_);
+    return fetched != nullptr && !PyErr_GivenExceptionMatches(fetched->exception.get(), PyExc_Exception);
+}
+
 void PythonError::raise() && {
     if (auto* fetched = std::get_if<Fetched>(&state_)) {
         PyErr_SetRaisedException(fetched->exception.release());

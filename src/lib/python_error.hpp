@@ -29,6 +29,11 @@ public:
     static PythonError type_mismatch(PyObject* object, const char* expected_name);
     static PythonError fetched(OwnedRef exception);
 
+    // True for an exception that is not an Exception (KeyboardInterrupt,
+    // SystemExit, GeneratorExit): one that a fallback for ordinary errors
+    // must let pass.
+    bool is_exit_request() const;
+
     // Sets this error as the interpreter's current exception.
     void raise() &&;
     // The exception object; a lazy error is created here.

@@ -1,6 +1,7 @@
 #include "lib/results.hpp"
 
 #include "common/fault.hpp"
+#include "common/interruption.hpp"
 
 namespace caldrith {
 namespace {
@@ -13,14 +14,22 @@ OwnedRef checked(PyObject* created) {
     return OwnedRef::steal(created);
 }
 
-// A new list of `count` items, item i made by `make(i)`.
+// A new list of `count` items, item i made by `make(i)`. The floats of a
+// long result are made at tens of millions a second: `countdown` asks
+// whether to stop every so many of them, and a list left half built is
+// released as the call unwinds.
 template <class MakeItem>
-OwnedRef list_of(std::size_t count, MakeItem&& make) {
+OwnedRef list_of(std::size_t count, InterruptionCountdown& countdown, MakeItem&& make) {
     OwnedRef list = checked(PyList_New(static_cast<Py_ssize_t>(count)));
     for (std::size_t i = 0; i < count; ++i) {
+        countdown.item();
         PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), make(i).release());
     }
     return list;
+}
+
+OwnedRef list_of_floats(std::span<const double> values, InterruptionCountdown& countdown) {
+    return list_of(values.size(), countdown, [&](std::size_t i) { return to_python(values[i]); });
 }
 
 }  // namespace
@@ -28,11 +37,13 @@ OwnedRef list_of(std::size_t count, MakeItem&& make) {
 OwnedRef to_python(double value) { return checked(PyFloat_FromDouble(value)); }
 
 OwnedRef to_python(std::span<const double> values) {
-    return list_of(values.size(), [&](std::size_t i) { return to_python(values[i]); });
+    InterruptionCountdown countdown;
+    return list_of_floats(values, countdown);
 }
 
 OwnedRef to_python(const std::vector<std::vector<double>>& arrays) {
-    return list_of(arrays.size(), [&](std::size_t i) { return to_python(std::span<const double>(arrays[i])); });
+    InterruptionCountdown countdown;
+    return list_of(arrays.size(), countdown, [&](std::size_t i) { return list_of_floats(arrays[i], countdown); });
 }
 
 }  // namespace caldrith

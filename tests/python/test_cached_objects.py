@@ -75,3 +75,34 @@ def test_non_sequence_at_interpreter_teardown_raises_the_type_error():
         """
     )
     assert completed.stdout == repr(["TypeError", MESSAGE]) + "\n"
+
+
+def test_keyboard_interrupt_in_the_lookup_passes_through():
+    # Ctrl-C while collections.abc.Sequence is looked up ends the call with KeyboardInterrupt, as it
+    # is (no TypeError, no parameter note); the next call looks it up again.
+    completed = run(
+        """
+        real = sys.modules["collections.abc"]
+
+        def lookup(name):
+            raise KeyboardInterrupt
+
+        stand_in = types.ModuleType("collections.abc")
+        stand_in.__getattr__ = lookup
+        sys.modules["collections.abc"] = stand_in
+        try:
+            caldrith.witt_mao_magnification({}, 1.0, 0.1)
+            first = ["returned"]
+        except BaseException as error:
+            first = [type(error).__name__, getattr(error, "__notes__", [])]
+        sys.modules["collections.abc"] = real
+        try:
+            caldrith.witt_mao_magnification({}, 1.0, 0.1)
+        except TypeError as error:
+            second = str(error)
+        print(json.dumps([first, second]))
+        """
+    )
+    first, second = json.loads(completed.stdout)
+    assert first == ["KeyboardInterrupt", []]
+    assert second == MESSAGE

@@ -140,3 +140,47 @@ def test_signal_handler_stops_a_long_conversion():
     outcome, after = json.loads(completed.stdout)
     assert outcome == ["Stop", "alarm", []]
     assert after > 1.0
+
+
+def test_signal_while_the_result_list_is_built_stops_the_call():
+    # SIGALRM every millisecond; its handler raises only once more than 10^5 results exist (each
+    # result is a new float: the interpreter's count of allocated blocks tells). So it stops the
+    # call while the list of 10^6 results is built, not after.
+    code = textwrap.dedent(
+        """
+        import json, signal, sys
+        import caldrith
+
+        class Stop(Exception):
+            pass
+
+        size = 10**6
+        made = []
+
+        def stop(signum, frame):
+            if sys.getallocatedblocks() - before > size // 10:
+                made.append(sys.getallocatedblocks() - before)
+                signal.setitimer(signal.ITIMER_REAL, 0)
+                raise Stop("signal")
+
+        l = [0.5] * size
+        signal.signal(signal.SIGALRM, stop)
+        before = sys.getallocatedblocks()
+        signal.setitimer(signal.ITIMER_REAL, 0.001, 0.001)
+        result = None
+        try:
+            result = caldrith.witt_mao_magnification(l, 1.0, 0.0)
+            outcome = "finished"
+        except Stop as error:
+            outcome = [str(error), error.__context__ is None]
+        signal.setitimer(signal.ITIMER_REAL, 0)
+        print(json.dumps([outcome, result is None, made[0], size, caldrith.witt_mao_magnification([0.5], 1.0, 0.1)[0]]))
+        """
+    )
+    completed = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, timeout=600)
+    assert completed.returncode == 0, completed.stderr
+    outcome, no_result, made, size, after = json.loads(completed.stdout)
+    assert outcome == ["signal", True]
+    assert no_result
+    assert made < size / 2
+    assert after > 1.0
