@@ -30,16 +30,38 @@ double point_lens(double u) {
     return (u * u + 2.0) / (u * std::sqrt(u * u + 4.0));
 }
 
+// 1 − s = 4/(u² + 4) and s, and the weight 2(1 − s)²/(1 + s) of the series.
+struct SeriesVariables {
+    double s;
+    double weight;
+};
+
+SeriesVariables series_variables(double u) {
+    const double one_minus_s = 4.0 / (u * u + 4.0);
+    const double s = 1.0 - one_minus_s;
+    return {s, 2.0 * (one_minus_s * one_minus_s) / (1.0 + s)};
+}
+
 }  // namespace
 
 double uniform_disk_far_field(double u, double rho) {
     using namespace far_field::detail;
     const double ratio = rho / u;
     const double x = ratio * ratio;
-    const double one_minus_s = 4.0 / (u * u + 4.0);
-    const double s = 1.0 - one_minus_s;
+    const auto [s, weight] = series_variables(u);
     const double series = x * (horner(UNIFORM_DISK_P1, s) + x * (horner(UNIFORM_DISK_P2, s) + x * horner(UNIFORM_DISK_P3, s)));
-    const double weight = 2.0 * (one_minus_s * one_minus_s) / (1.0 + s);
+    return point_lens(u) * (1.0 + weight * series);
+}
+
+double star_far_field(double u, double rho, std::span<const double> means) {
+    using namespace far_field::detail;
+    const double ratio = rho / u;
+    const double x = ratio * ratio;
+    const auto [s, weight] = series_variables(u);
+    double series = 0.0;
+    for (std::size_t k = means.size(); k-- > 0;) {
+        series = (series + means[k] * horner(RING_SERIES[k], s)) * x;
+    }
     return point_lens(u) * (1.0 + weight * series);
 }
 

@@ -3,6 +3,9 @@
 // closed form that cancels there.
 #pragma once
 
+#include <cstddef>
+#include <span>
+
 namespace caldrith {
 
 // Below this ratio of radius to separation (ρ/u < 1/1000) the uniform-disk
@@ -16,5 +19,14 @@ inline constexpr double FAR_FIELD_POSITION = 1000.0;
 // 0.015 (ρ/u)⁸ relative: 2e-14 at u = 30ρ, 1e-26 at u = 1000ρ. Accurate to a
 // few ulp beyond u = 1000ρ up to the largest double.
 double uniform_disk_far_field(double u, double rho);
+
+// The most terms of star_far_field.
+inline constexpr std::size_t STAR_FAR_FIELD_TERMS = 20;
+
+// A star of radius `rho` with any radial profile, by its ring means:
+//   Ā = A(u) [1 + 2(1 − s)²/(1 + s) Σ_{k=1..K} x^k ⟨t^2k⟩ R_k(s)],
+// with `means` the profile's moments ⟨t^2k⟩ for k = 1..K (K ≤ 20). The
+// terms fall as (ρ/u)^2k: 20 reach 1e-11 at u = 1.6ρ, 8 at u = 3ρ.
+double star_far_field(double u, double rho, std::span<const double> means);
 
 }  // namespace caldrith

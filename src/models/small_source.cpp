@@ -57,7 +57,7 @@ double small_uniform_disk(double u, double rho) {
     return inverse + 0.375 * distance;
 }
 
-double small_uniform_disk_on_limb(double rho) {
+double uniform_disk_on_limb(double rho) {
     const double q = rho * rho;
     return (2.0 / rho) * ((1.0 + q) * (std::atan(rho) / rho) + 1.0) / PI;
 }

@@ -19,7 +19,8 @@ inline constexpr double SMALL_SOURCE_FAR_POSITION = 30.0;
 // integral fails.
 double small_uniform_disk(double u, double rho);
 
-// The same disk with the lens on its limb, u = ρ exactly.
-double small_uniform_disk_on_limb(double rho);
+// The disk with the lens on its limb, u = ρ exactly, for every ρ > 0 (its
+// closed form arranged so that it keeps every digit as ρ → 0).
+double uniform_disk_on_limb(double rho);
 
 }  // namespace caldrith

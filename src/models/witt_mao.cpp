@@ -34,6 +34,11 @@ namespace {
 
 constexpr double NAN_VALUE = std::numeric_limits<double>::quiet_NaN();
 
+// Within this fraction of ρ from the limb uniform_disk_magnification takes the
+// near-limb form: beyond it the closed form's error, about ε (2ρ/(u − ρ))²,
+// stays below 4e-12.
+constexpr double NEAR_LIMB_BAND = 0.01;
+
 double point_source(double u) { return (u * u + 2.0) / (u * std::sqrt(u * u + 4.0)); }
 
 // The lens on the limb, u = ρ exactly.
@@ -70,6 +75,32 @@ double general(double u, double rho) {
     return (t_p + (t_e - t_k)) / PI;
 }
 
+// The closed form near the limb (u → ρ), where 1 − n = ((u − ρ)/(u + ρ))²
+// keeps few digits when formed from n: E, K and Π from Carlson's integrals
+// with 1 − n and 1 − m formed from d = u − ρ directly,
+//   1 − m = d² (4 + s²) / (s² (4 + d²)),   K = RF(0, 1 − m, 1),
+//   E = K − (m/3) RD(0, 1 − m, 1),          Π = K + (n/3) RJ(0, 1 − m, 1, 1 − n),
+// and the three terms of the closed form in their usual grouping.
+double near_limb(double u, double rho) {
+    const double d = u - rho;
+    const double s = rho + u;
+    const double q = rho * rho;
+    const double n = (4.0 * rho * u) / (s * s);
+    const double w = std::sqrt(d * d + 4.0);
+    const double d2 = d * d;
+    const double s2 = s * s;
+    const double one_minus_n = d2 / s2;
+    const double one_minus_m = d2 * (4.0 + s2) / (s2 * (4.0 + d2));
+    const double m = 1.0 - one_minus_m;
+    const double big_k = elliprf(0.0, one_minus_m, 1.0);
+    const double e = big_k - m / 3.0 * elliprd(0.0, one_minus_m, 1.0);
+    const double p = big_k + n / 3.0 * elliprj(0.0, one_minus_m, 1.0, one_minus_n);
+    const double t_e = e * ((w * s) / (2.0 * q));
+    const double t_k = (d * ((u * u - q) * 0.5 + 4.0) / (w * q)) * big_k;
+    const double t_p = p * (((d2 + d2) * (1.0 + q)) / (w * (q * s)));
+    return (t_p + (t_e - t_k)) / PI;
+}
+
 // The half-width of the band around the limb (|u − ρ| below it) in which
 // the on-limb value is returned: max(relative × |ρ|, floor) for ρ ≥ 1e-4,
 // relative × ρ below.
@@ -93,7 +124,7 @@ double uniform_disk(double u, double rho, LimbWindow window) {
     }
     if (small) {
         if (window.relative * rho > std::fabs(u - rho)) {
-            return small_uniform_disk_on_limb(rho);
+            return uniform_disk_on_limb(rho);
         }
         return small_uniform_disk(u, rho);
     }
@@ -109,6 +140,27 @@ double uniform_disk(double u, double rho, LimbWindow window) {
 double witt_mao_magnification_scaled(double u, double rho) { return uniform_disk(u, rho, {0.001, 1e-5}); }
 
 double witt_mao_magnification_narrow(double u, double rho) { return uniform_disk(u, rho, {1e-5, 0.0}); }
+
+double uniform_disk_magnification(double u, double rho) {
+    if (rho <= 0.0) {
+        return point_source(u);
+    }
+    const bool small = rho < SMALL_SOURCE_RADIUS;
+    const double far_position = small ? SMALL_SOURCE_FAR_POSITION : FAR_FIELD_POSITION;
+    if (u > far_position * rho && u < std::numeric_limits<double>::infinity()) {
+        return uniform_disk_far_field(u, rho);
+    }
+    if (u == rho) {
+        return uniform_disk_on_limb(rho);
+    }
+    if (small) {
+        return small_uniform_disk(u, rho);
+    }
+    if (std::fabs(u - rho) < NEAR_LIMB_BAND * rho) {
+        return near_limb(u, rho);
+    }
+    return general(u, rho);
+}
 
 namespace {
 
