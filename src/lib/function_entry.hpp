@@ -35,6 +35,15 @@ PyResult<OwnedRef> model_result(Outcome<T>&& outcome) {
     return to_python(*outcome);
 }
 
+// A model of the module boundary's own that can fail with a Python error.
+template <class T>
+PyResult<OwnedRef> model_result(PyResult<T>&& result) {
+    if (!result) {
+        return Unexpected{std::move(result).error()};
+    }
+    return to_python(std::move(*result));
+}
+
 template <class... Kinds, std::size_t... I>
 std::optional<PythonError> convert_arguments(const FunctionDescription& description,
                                              const std::array<PyObject*, sizeof...(Kinds)>& slots,
@@ -75,6 +84,21 @@ PyObject* function_entry(PyObject* /*self*/, PyObject* const* args, Py_ssize_t n
         }
         return detail::model_result(std::apply(Model, std::move(values)));
     });
+}
+
+// Functions called with the fast convention and keyword names.
+inline constexpr int FASTCALL_WITH_KEYWORDS = METH_FASTCALL | METH_KEYWORDS;
+
+// The table entry of a function: its entry point generated from the
+// description, the model and the parameter kinds, which ignores its self;
+// `signature` is its ml_doc. The eight functions of caldrith are static as
+// well (attached one by one, their self reads None); a module's own method
+// table cannot hold static functions.
+template <const FunctionDescription& Description, auto Model, class... Kinds>
+constexpr PyMethodDef method(const char* signature, int flags = FASTCALL_WITH_KEYWORDS | METH_STATIC) {
+    PyCFunctionFastWithKeywords entry = function_entry<Description, Model, Kinds...>;
+    return {Description.name, reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(entry)), flags,
+            signature};
 }
 
 }  // namespace caldrith

@@ -30,16 +30,6 @@ constexpr FunctionDescription INTEGRATED_FLUX_MAP_HEYROVSKY{"integrated_flux_map
 constexpr FunctionDescription DISCRETE_FLUX_MAP_HEYROVSKY{"discrete_flux_map_heyrovsky_magnification",
                                                           L_RE_RSTAR_BL_BF};
 
-constexpr int FLAGS = METH_FASTCALL | METH_KEYWORDS | METH_STATIC;
-
-// The table entry of a function: its entry point generated from the
-// description, the model and the parameter kinds.
-template <const FunctionDescription& Description, auto Model, class... Kinds>
-constexpr PyMethodDef method(const char* signature) {
-    PyCFunctionFastWithKeywords entry = function_entry<Description, Model, Kinds...>;
-    return {Description.name, reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(entry)), FLAGS,
-            signature};
-}
 
 // ml_doc holds the signature line alone, so the interpreter exposes it as
 // __text_signature__ and __doc__ is None.

@@ -36,6 +36,10 @@ OwnedRef list_of_floats(std::span<const double> values, InterruptionCountdown& c
 
 OwnedRef to_python(double value) { return checked(PyFloat_FromDouble(value)); }
 
+OwnedRef to_python(Done) { return OwnedRef::borrow(Py_None); }
+
+OwnedRef to_python(OwnedRef object) { return object; }
+
 OwnedRef to_python(std::span<const double> values) {
     InterruptionCountdown countdown;
     return list_of_floats(values, countdown);

@@ -5,6 +5,7 @@
 #include <span>
 #include <vector>
 
+#include "common/expected.hpp"
 #include "lib/owned_ref.hpp"
 
 namespace caldrith {
@@ -13,6 +14,10 @@ namespace caldrith {
 // the interpreter's own exception through the unraisable hook) when the
 // interpreter cannot create an object.
 OwnedRef to_python(double value);
+// None, for a function that returns nothing.
+OwnedRef to_python(Done);
+// An object the model made itself, passed on.
+OwnedRef to_python(OwnedRef object);
 OwnedRef to_python(std::span<const double> values);
 OwnedRef to_python(const std::vector<std::vector<double>>& arrays);
 

@@ -102,6 +102,13 @@ double LimbDarkeningLaw::at_radius(double t) const {
     return closed_form_intensity(kind_, coefficients_, mu);
 }
 
+double LimbDarkeningLaw::at_mu(double mu) const {
+    if (kind_ == LawKind::sampled) {
+        return samples_(std::sqrt(std::fmax((1.0 - mu) * (1.0 + mu), 0.0)), 0.0);
+    }
+    return closed_form_intensity(kind_, coefficients_, mu);
+}
+
 std::span<const double> LimbDarkeningLaw::kinks() const noexcept {
     if (radius_.size() < 3) {
         return {};
@@ -136,9 +143,7 @@ LimbDarkeningLaw::Moments LimbDarkeningLaw::moments(std::size_t count) const {
         // In v = μ² = 1 − t², 2t dt = −dv: ∫₀¹ I(√v) (1 − v)^k dv, the nodes
         // drawn towards the limb v = 0, where the powers of μ sit.
         for (const QuadratureNode& node : gauss_legendre_rule(48, 4, 1)) {
-            const double intensity =
-                kind_ == LawKind::uniform ? 1.0 : closed_form_intensity(kind_, coefficients_, std::sqrt(node.x));
-            add(1.0 - node.x, intensity, node.weight);
+            add(1.0 - node.x, closed_form_intensity(kind_, coefficients_, std::sqrt(node.x)), node.weight);
         }
     }
     Moments result{sums[0], std::vector<double>(count)};

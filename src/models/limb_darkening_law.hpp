@@ -54,8 +54,9 @@ public:
 
     LawKind kind() const noexcept { return kind_; }
 
-    // I at the radius t in [0, 1] (stellar radii).
+    // I at the radius t in [0, 1] (stellar radii), and at μ = √(1 − t²).
     double at_radius(double t) const;
+    double at_mu(double mu) const;
 
     // The interior radii where the law has a kink, ascending (the samples
     // strictly between 0 and 1 of a sampled law; none for a closed form).

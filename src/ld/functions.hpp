@@ -1,0 +1,30 @@
+// What caldrith_ld's compiled core computes, called by its Python layer
+// (caldrith_ld/__init__.py) with arrays it has already converted and
+// checked: contiguous float64 in, a float64 array of the same length to
+// write into.
+#pragma once
+
+#include <vector>
+
+#include "ld/pinned_array.hpp"
+#include "lib/owned_ref.hpp"
+
+namespace caldrith {
+
+// out[i] = the magnification of a star of radius rho (Einstein radii) with
+// the law (kind, coefficients, or the samples radius, intensity) at
+// separation u[i]. Computed without the interpreter lock, on the worker pool
+// for long arrays.
+PyResult<Done> ld_magnification(PinnedArray u, PinnedArray out, double rho, long kind,
+                                std::vector<double> coefficients, std::vector<double> radius,
+                                std::vector<double> intensity);
+
+// out[i] = the law's intensity at mu[i].
+PyResult<Done> ld_intensity(PinnedArray mu, PinnedArray out, long kind, std::vector<double> coefficients,
+                            std::vector<double> radius, std::vector<double> intensity);
+
+// (intensity, mu) at the smallest intensity of a closed-form law on
+// 0 ≤ μ ≤ 1.
+PyResult<OwnedRef> ld_minimum_intensity(long kind, std::vector<double> coefficients);
+
+}  // namespace caldrith

@@ -1,0 +1,59 @@
+// caldrith_ld._core, the compiled core of the modellers' module: a
+// multi-phase initialised module without state whose functions the Python
+// layer calls (caldrith_ld/__init__.py).
+#include <array>
+
+#include "ld/functions.hpp"
+#include "lib/call_frame.hpp"
+#include "lib/function_entry.hpp"
+
+namespace caldrith {
+namespace {
+
+using Array = InputArrayParameter;
+using Output = OutputArrayParameter;
+using Integer = IntegerParameter;
+using Float = FloatParameter;
+using Sequence = SequenceParameter;
+
+constexpr std::array<const char*, 7> MAGNIFICATION_PARAMETERS = {"u",     "out",    "rho",      "kind",
+                                                                 "coefficients", "radius", "intensity"};
+constexpr std::array<const char*, 6> INTENSITY_PARAMETERS = {"mu", "out", "kind", "coefficients", "radius",
+                                                             "intensity"};
+constexpr std::array<const char*, 2> MINIMUM_PARAMETERS = {"kind", "coefficients"};
+
+constexpr FunctionDescription MAGNIFICATION{"magnification", MAGNIFICATION_PARAMETERS};
+constexpr FunctionDescription INTENSITY{"intensity", INTENSITY_PARAMETERS};
+constexpr FunctionDescription MINIMUM_INTENSITY{"minimum_intensity", MINIMUM_PARAMETERS};
+
+PyMethodDef METHODS[] = {
+    method<MAGNIFICATION, &ld_magnification, Array, Output, Float, Integer, Sequence, Sequence, Sequence>(
+        "magnification(u, out, rho, kind, coefficients, radius, intensity)\n--\n\n", FASTCALL_WITH_KEYWORDS),
+    method<INTENSITY, &ld_intensity, Array, Output, Integer, Sequence, Sequence, Sequence>(
+        "intensity(mu, out, kind, coefficients, radius, intensity)\n--\n\n", FASTCALL_WITH_KEYWORDS),
+    method<MINIMUM_INTENSITY, &ld_minimum_intensity, Integer, Sequence>(
+        "minimum_intensity(kind, coefficients)\n--\n\n", FASTCALL_WITH_KEYWORDS),
+    {nullptr, nullptr, 0, nullptr},
+};
+
+PyModuleDef_Slot SLOTS[] = {
+    {Py_mod_gil, Py_MOD_GIL_NOT_USED},
+    {0, nullptr},
+};
+
+PyModuleDef DEFINITION = {
+    PyModuleDef_HEAD_INIT,
+    "caldrith_ld._core",
+    "The compiled core of caldrith_ld: limb-darkened magnifications on arrays of doubles.",
+    0,
+    METHODS,
+    SLOTS,
+    nullptr,
+    nullptr,
+    nullptr,
+};
+
+}  // namespace
+}  // namespace caldrith
+
+PyMODINIT_FUNC PyInit__core() { return PyModuleDef_Init(&caldrith::DEFINITION); }
