@@ -42,11 +42,13 @@ def witt_mao_magnification(l: _Reals, re: _Real, rstar: _Real) -> list[float]:
 
     ``l`` in stellar radii; ``re`` and ``rstar`` in one common unit.
 
-    Accuracy: about 1e-15 relative away from the limb; within max(1e-3 ρ, 1e-5) of it (1e-3 ρ for
-    ρ = rstar / re below 1e-4) the value for the lens exactly on the limb is returned, up to 4e-3 off.
-    Beyond l = 1000 a far-field series keeps 1e-15 up to the largest doubles, and stars below
-    ρ = 1e-4 take small-source forms good to 1e-11 (the closed form there errs by about 1e-16 / ρ²
-    and as 1e-16 l² far away). NaN for a negative, NaN or infinite l.
+    Accuracy: about 1e-14 relative inside the star; outside it the closed form loses digits as
+    about 1e-16 l², 2.5e-10 at l = 1000, beyond which a far-field series keeps 1e-15 up to the
+    largest doubles. Within max(1e-3 ρ, 1e-5) of the limb (1e-3 ρ for ρ = rstar / re below 1e-4)
+    the value for the lens exactly on the limb is returned, up to 4e-3 off (1.7e-2 at ρ = 1e-3 and
+    0.15 at ρ = 1e-4, where the floor 1e-5 widens the window). Stars below ρ = 1e-4 take
+    small-source forms good to 1e-11 (the closed form there errs by about 1e-16 / ρ²). NaN for a
+    negative, NaN or infinite l, and where l × ρ overflows.
     """
 
 def integrated_witt_mao_magnification(l: _Reals, re: _Real, rstar: _Real) -> list[float]:
@@ -57,8 +59,10 @@ def integrated_witt_mao_magnification(l: _Reals, re: _Real, rstar: _Real) -> lis
 
     ``l`` in stellar radii; ``re`` and ``rstar`` in one common unit.
 
-    Accuracy: about 1e-13 relative outside the star but only a few 1e-6 inside it and up to 2e-3
-    just inside the limb; where the limb matters prefer ``integrated_heyrovsky_magnification``.
+    Accuracy: about 1e-10 relative outside the star (4e-15 beyond l = 1000) but only a few 1e-6
+    inside it (2e-4 at ρ = 1e-3) and up to 2e-3 near the limb (more for 1e-4 ≤ ρ < 1e-2, as
+    ``witt_mao_magnification``); where the limb matters prefer
+    ``integrated_heyrovsky_magnification``. NaN where ``witt_mao_magnification`` is NaN.
     """
 
 def integrated_flux_map_witt_mao_magnification(
@@ -74,8 +78,9 @@ def integrated_flux_map_witt_mao_magnification(
     ``l`` in stellar radii; ``re`` and ``rstar`` in one common unit.
 
     Accuracy: rings are taken as differences of uniform disks of half-width 1e-4, good to a few
-    percent inside the star; prefer ``integrated_flux_map_heyrovsky_magnification``, which is as
-    accurate as the quadrature of the interpolated profile.
+    1e-5 on the star whatever the sampling, better outside it (1e-13 beyond l = 1000); prefer
+    ``integrated_flux_map_heyrovsky_magnification``, which is as accurate as the quadrature of the
+    interpolated profile. NaN where ``witt_mao_magnification`` is NaN.
     """
 
 def multi_witt_mao_magnification(l: _Reals, re: _Reals, rstar: _Reals) -> list[list[float]]:
@@ -101,9 +106,10 @@ def heyrovsky_magnification(l: _Real, r: _Real, re: _Real, rstar: _Real) -> floa
 
     ``l`` and ``r`` in stellar radii; ``re`` and ``rstar`` in one common unit.
 
-    Accuracy: about 1e-15 relative away from the ring, losing digits as the lens approaches it
-    (inf for a ring through the lens). Raises ``RuntimeError`` with the elliptic integral's message
-    when it cannot be evaluated (for example a NaN argument).
+    Accuracy: about 1e-15 relative away from the ring at any distance up to the largest doubles,
+    losing digits as the lens approaches it (inf for a ring through the lens). Raises
+    ``RuntimeError`` with the elliptic integral's message when it cannot be evaluated (for example
+    a NaN argument).
     """
 
 def integrated_heyrovsky_magnification(l: _Reals, re: _Real, rstar: _Real) -> list[float]:
@@ -115,8 +121,8 @@ def integrated_heyrovsky_magnification(l: _Reals, re: _Real, rstar: _Real) -> li
 
     ``l`` in stellar radii; ``re`` and ``rstar`` in one common unit.
 
-    Accuracy: about 1e-12 relative inside the star and 1e-15 outside (1.2e-5 for the lens exactly
-    behind the centre).
+    Accuracy: about 3e-11 relative inside the star and 1e-14 outside, up to the largest doubles
+    (beyond l = 1e150 the point-lens limit). NaN where ``witt_mao_magnification`` is NaN.
     """
 
 def integrated_flux_map_heyrovsky_magnification(
@@ -133,7 +139,7 @@ def integrated_flux_map_heyrovsky_magnification(
     ``l`` in stellar radii; ``re`` and ``rstar`` in one common unit.
 
     Accuracy: as accurate as the quadrature of the interpolated profile; kinks of the profile cost
-    digits.
+    digits. Beyond l = 1e150 the point-lens limit; NaN where ``witt_mao_magnification`` is NaN.
     """
 
 def discrete_flux_map_heyrovsky_magnification(

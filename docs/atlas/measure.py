@@ -23,7 +23,7 @@ REGIME_TITLES = {
     "inside": "inside (0.01 < l < 0.9)",
     "limb": "limb (|l − 1| ≤ 0.1)",
     "far": "far (1.1 < l ≤ 1e3)",
-    "distant": "distant (1e3 < l ≤ 1e6)",
+    "distant": "distant (1e3 < l ≤ 1e300)",
 }
 UNIFORM_PROFILE = {"bl": [0.0, 1.0], "bf": [1.0, 1.0]}
 LIMB_WIDTH = 0.1 + 1e-12  # the limb regime's half-width, with room for 1 ± 0.1 rounding off

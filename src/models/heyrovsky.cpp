@@ -11,17 +11,25 @@
 //   A ≈ (1/2π) [ (2c/l)(1 − g/(2l)) ln(8cl / (|g| √(l² + c²)))
 //              + 4 arctan(l/c) + g c (2l² + c²) / (l² (l² + c²)) ].
 //
+// Both forms depend on l, r and c through their ratios alone. Where the
+// largest of them exceeds 2^500 (squares of such lengths overflow beyond
+// about 1e154), all three are first scaled by the power of two that brings
+// the largest to [1, 2): exact, so below the threshold nothing changes.
+//
 // The grouping of every operation is fixed so that results reproduce to the
 // bit.
 #include "models/heyrovsky.hpp"
 
 #include <cmath>
+#include <limits>
 
 #include "common/constants.hpp"
 #include "kernels/elliptic.hpp"
 
 namespace caldrith {
 namespace {
+
+constexpr double LARGE_LENGTH = 0x1p500;
 
 double near_ring(double l, double c, double c2, double g) {
     const double big_l = l * l;
@@ -52,10 +60,21 @@ Outcome<double> general(double l, double r, double c, double c2, double g) {
 }  // namespace
 
 Outcome<double> heyrovsky_magnification_within(double l, double r, double re, double rstar, double near_ring_window) {
-    const double c = re / rstar;
+    double c = re / rstar;
+    double g = r - l;
+    // The window is a gap in stellar radii: it is applied before scaling.
+    const bool near = std::fabs(g) < near_ring_window;
+    // fmax ignores a NaN operand; a NaN propagates through the scaling all the same.
+    const double largest = std::fmax(std::fmax(std::fabs(l), std::fabs(r)), std::fabs(c));
+    if (largest > LARGE_LENGTH && largest < std::numeric_limits<double>::infinity()) {
+        const int exponent = std::ilogb(largest);
+        l = std::scalbn(l, -exponent);
+        r = std::scalbn(r, -exponent);
+        c = std::scalbn(c, -exponent);
+        g = std::scalbn(g, -exponent);
+    }
     const double c2 = c * c;
-    const double g = r - l;
-    if (std::fabs(g) < near_ring_window) {
+    if (near) {
         return near_ring(l, c, c2, g);
     }
     return general(l, r, c, c2, g);

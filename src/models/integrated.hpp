@@ -61,10 +61,10 @@ std::vector<double> each_defined_position(std::span<const double> l, double rho,
     });
 }
 
-// Beyond this distance (stellar radii) the thin-ring kernel overflows
-// (about 1e154, (r − l)² times Π), while every profile-weighted mean equals
+// Beyond this distance (stellar radii) every profile-weighted mean equals
 // the point-lens magnification to the last bit: the profile's share is
-// (1/l)² relative. The profile integrals take the uniform disk's value there.
+// (1/l)² relative. The profile integrals take the uniform disk's value there
+// rather than integrate the thin ring to the same result.
 inline constexpr double THIN_RING_FAR_LIMIT = 1e150;
 
 // The relative near-ring window of the thin-ring kernel inside the profile

@@ -16,7 +16,13 @@ import sys
 import mpmath
 import pytest
 
-from lensing_references import limb_darkened_average, ring_average, sampled_average, uniform_disk
+from lensing_references import (
+    disk_average,
+    limb_darkened_average,
+    ring_average,
+    sampled_average,
+    uniform_disk,
+)
 
 ATLAS = pathlib.Path(__file__).resolve().parents[2] / "docs" / "atlas"
 sys.path.insert(0, str(ATLAS))
@@ -48,11 +54,21 @@ def _uniform(l, rho):
         return uniform_disk(mpmath.mpf(l) * mpmath.mpf(rho), rho)
 
 
+def _uniform_by_rings(l, rho):
+    """The uniform disk without its closed form, which cancels for tiny stars and far away."""
+    return disk_average(l, rho, lambda t: 1)
+
+
 @pytest.mark.parametrize(
     "column, rho, l, reference",
     [
         ("uniform", 0.1, 1.0 - 1e-4, _uniform),
         ("uniform", 1e-6, 1e3, _uniform),
+        # A tiny star just inside its limb, and the farthest position (whose uniform-disk truth
+        # comes from the rings, the closed form needing too many digits there).
+        ("uniform", 1e-8, 1.0 - 2e-3, _uniform_by_rings),
+        ("uniform", 1e3, 1e300, _uniform_by_rings),
+        ("limb_darkened", 1e-3, 1e300, limb_darkened_average),
         # Two positions that test_integrated also takes (the reference is cached).
         ("limb_darkened", 1.0, 0.9, limb_darkened_average),
         ("limb_darkened", 1.0, 3.0, limb_darkened_average),
@@ -68,7 +84,15 @@ def test_disk_truths_agree_with_direct_quadrature(column, rho, l, reference):
 
 @pytest.mark.parametrize(
     "rho, l, r",
-    [(0.01, 0.3 - 1e-7, 0.3), (1e3, 1.0 + 1.1e-5, 1.0), (1e-4, 0.0, 0.3), (0.1, 1e3, 1.0)],
+    [
+        (0.01, 0.3 - 1e-7, 0.3),
+        (1e3, 1.0 + 1.1e-5, 1.0),
+        (1e-4, 0.0, 0.3),
+        (0.1, 1e3, 1.0),
+        (1e-8, 1.0 + 1e-3, 1.0),
+        (1e-8, 1e8, 1.0),
+        (1e3, 1e300, 1.0),
+    ],
 )
 def test_ring_truths_agree_with_direct_quadrature(rho, l, r):
     reference = ring_average(l, r, einstein_radius(rho))

@@ -81,8 +81,9 @@ def test_tiny_star_window_is_relative(rho):
 
 @pytest.mark.parametrize("l", [1e155, 1e200, 1e300, 1.7e308])
 def test_every_route_reaches_the_largest_doubles(l):
-    # There the thin-ring kernel overflows and the Witt-Mao closed form is NaN; every route returns
-    # the point-lens limit 1 (integrated_witt_mao_magnification 1 + 3.8e-15, its normalisation's).
+    # There the Witt-Mao closed form is NaN and the thin ring's squared lengths overflow unless
+    # scaled; every route returns the point-lens limit 1 (integrated_witt_mao_magnification
+    # 1 + 3.8e-15, its normalisation's).
     for function, _, _, _ in ROUTES:
         assert function([l], 1.0, 1e-3) == [pytest.approx(1.0, rel=1e-14, abs=0)]
 

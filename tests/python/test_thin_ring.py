@@ -156,3 +156,20 @@ def test_characteristic_rounding_to_one_fails_in_ellippi():
         with pytest.raises(RuntimeError) as caught:
             caldrith.heyrovsky_magnification(l, r, re, rstar)
         assert caught.value.args == (ELLIPPI_ONE,)
+
+
+@pytest.mark.parametrize("c", [1e-3, 1.0, 1e8])
+@pytest.mark.parametrize("l, r", [(1e155, 1.0), (1e200, 0.3), (1e300, 1.0), (1.7e308, 0.5), (0.5, 1e300), (3e153, 0.3)])
+def test_lengths_whose_squares_overflow(l, r, c):
+    # Beyond about 1e154 (l + r)^2 overflows; the kernel scales the lengths by a power of two first.
+    assert relative_error(ring(l, r, c), ring_average(l, r, c)) < 1e-15
+
+
+@pytest.mark.parametrize("c", [0.05, 1.0, 20.0])
+@pytest.mark.parametrize("l, r", [(0.5, 0.3), (2.0, 0.7), (0.3, 1.0), (1.0, 1.0 + 2e-5)])
+def test_scaled_lengths_give_the_same_bits(l, r, c):
+    # The magnification depends on the ratios of l, r and c only, and scaling by a power of two is
+    # exact: lengths beyond the threshold 2^500, scaled down inside the kernel, give the same bits.
+    for exponent in (600, 1000):
+        scale = 2.0**exponent
+        assert caldrith.heyrovsky_magnification(l * scale, r * scale, c * scale, 1.0) == ring(l, r, c)
