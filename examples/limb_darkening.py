@@ -1,7 +1,9 @@
-"""Limb-darkening laws as brightness samples for the flux-map functions.
+"""Limb-darkening laws as brightness samples for the flux-map functions of caldrith.
 
-caldrith's limb-darkened functions fix one law (linear, coefficient 0.6). Any other radial
-profile goes through the flux maps, which take it as samples: radii ``bl`` in stellar radii
+caldrith_ld computes the magnification of a star with any of these laws directly
+(``caldrith_ld.magnification(u, rho, law)``), and its law classes are the ones used here.
+caldrith's own limb-darkened functions fix one law (linear, coefficient 0.6); any other radial
+profile goes through its flux maps, which take it as samples: radii ``bl`` in stellar radii
 (0 the centre, 1 the limb, ascending) and the surface brightness ``bf`` at each, joined by
 linear interpolation. This module turns the common laws into such samples::
 
@@ -46,96 +48,18 @@ from __future__ import annotations
 
 import math
 from collections.abc import Callable, Sequence
-from dataclasses import dataclass
+
+from caldrith_ld import FourParameter, Law, Linear, Logarithmic, Power2, Quadratic, SquareRoot, Uniform
+
+__all__ = [
+    "Uniform", "Linear", "Quadratic", "SquareRoot", "Logarithmic", "Power2", "FourParameter", "Law", "LAWS",
+    "mu_at", "uniform_in_radius", "uniform_in_mu", "sine", "power", "samples", "DEFAULT_PLACEMENT", "DEFAULT_COUNT",
+]
 
 Placement = Callable[[int], list[float]]
 
 
-# ---------------------------------------------------------------------------------------------
-# Laws: each is a callable I(μ) / I(1) for μ in [0, 1].
-
-
-@dataclass(frozen=True)
-class Uniform:
-    """A uniform disk: I(μ) = 1."""
-
-    def __call__(self, mu: float) -> float:
-        return 1.0
-
-
-@dataclass(frozen=True)
-class Linear:
-    """The linear law: I(μ) = 1 − u (1 − μ). caldrith's limb-darkened functions use u = 0.6."""
-
-    u: float
-
-    def __call__(self, mu: float) -> float:
-        return 1.0 - self.u * (1.0 - mu)
-
-
-@dataclass(frozen=True)
-class Quadratic:
-    """The quadratic law: I(μ) = 1 − a (1 − μ) − b (1 − μ)²."""
-
-    a: float
-    b: float
-
-    def __call__(self, mu: float) -> float:
-        x = 1.0 - mu
-        return 1.0 - self.a * x - self.b * x * x
-
-
-@dataclass(frozen=True)
-class SquareRoot:
-    """The square-root law: I(μ) = 1 − c (1 − μ) − d (1 − √μ)."""
-
-    c: float
-    d: float
-
-    def __call__(self, mu: float) -> float:
-        return 1.0 - self.c * (1.0 - mu) - self.d * (1.0 - math.sqrt(mu))
-
-
-@dataclass(frozen=True)
-class Logarithmic:
-    """The logarithmic law: I(μ) = 1 − e (1 − μ) − f μ ln μ, where μ ln μ → 0 at the limb (μ = 0)."""
-
-    e: float
-    f: float
-
-    def __call__(self, mu: float) -> float:
-        mu_log_mu = mu * math.log(mu) if mu > 0.0 else 0.0
-        return 1.0 - self.e * (1.0 - mu) - self.f * mu_log_mu
-
-
-@dataclass(frozen=True)
-class Power2:
-    """The power-2 law: I(μ) = 1 − c (1 − μ^α)."""
-
-    c: float
-    alpha: float
-
-    def __call__(self, mu: float) -> float:
-        return 1.0 - self.c * (1.0 - mu**self.alpha)
-
-
-@dataclass(frozen=True)
-class FourParameter:
-    """Claret's four-parameter law: I(μ) = 1 − Σₖ₌₁⁴ aₖ (1 − μ^(k/2))."""
-
-    a1: float
-    a2: float
-    a3: float
-    a4: float
-
-    def __call__(self, mu: float) -> float:
-        root = math.sqrt(mu)
-        powers = (root, mu, mu * root, mu * mu)
-        coefficients = (self.a1, self.a2, self.a3, self.a4)
-        return 1.0 - sum(a * (1.0 - p) for a, p in zip(coefficients, powers))
-
-
-Law = Callable[[float], float]
+# Laws: those of caldrith_ld, each a callable I(μ) / I(1) for μ in [0, 1].
 
 # The laws by name, as the names appear in docs/limb_darkening.md; each takes its coefficients in
 # the order of the formulas above, for example LAWS["quadratic"](0.4, 0.25).
@@ -211,4 +135,4 @@ def samples(
     Any sequence of numbers will do (a numpy array too); the result is two lists of floats.
     """
     bl = [float(r) for r in (DEFAULT_PLACEMENT(DEFAULT_COUNT) if radii is None else radii)]
-    return bl, [law(mu_at(r)) for r in bl]
+    return bl, [float(law(mu_at(r))) for r in bl]

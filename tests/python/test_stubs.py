@@ -34,8 +34,9 @@ def test_stub_package_is_installed_beside_the_module():
     assert installed_stub().read_text() == (ROOT / "caldrith-stubs" / "__init__.pyi").read_text()
 
 
-def test_stubtest_finds_the_stubs_faithful_to_the_module(tmp_path):
-    result = run_module("mypy.stubtest", "caldrith", cwd=tmp_path)
+@pytest.mark.parametrize("module", ["caldrith", "caldrith_ld"])
+def test_stubtest_finds_the_stubs_faithful_to_the_module(module, tmp_path):
+    result = run_module("mypy.stubtest", module, cwd=tmp_path)
     assert result.returncode == 0, result.stdout + result.stderr
 
 
