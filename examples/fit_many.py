@@ -5,8 +5,8 @@
     .venv/bin/python examples/fit_many.py --scheduler tcp://host:8786      # an existing cluster
 
 Each event is one task: a finite-source point-lens fit (scipy.optimize.least_squares, linear limb
-darkening through caldrith's thin-ring flux map, source and blend flux solved linearly; see
-pointlens.py) with its covariance. The simulated light curves come from known parameters and a
+darkening through caldrith_ld, source and blend flux solved linearly; see pointlens.py) with its
+covariance. The simulated light curves come from known parameters and a
 seeded generator (event i of seed s is the same on every machine); the fits start from the true
 values perturbed by 10-30 %, as an event finder's rough estimates would be, and again with the
 lens passing at half and at one and a half stellar radii (pointlens.fit_best_of_limb_starts). The real event is fitted
@@ -22,9 +22,10 @@ and does no load balancing of uneven tasks by itself. Dask's worker processes ar
 'spawn', so no worker inherits a forked copy of caldrith's thread pool.
 
 Threads: every worker process runs one caldrith worker thread (RAYON_NUM_THREADS=1, set by a
-worker plugin before the first task). Dask already runs one task per worker thread, and the
-limb-darkened functions run on the calling thread; a caldrith pool per worker as large as the
-machine would oversubscribe its cores.
+worker plugin before the first task). Dask already runs one task per worker thread, and with one
+caldrith thread caldrith_ld computes on the calling thread (without the interpreter lock, so a
+worker's threads compute side by side); a caldrith pool per worker as large as the machine would
+oversubscribe its cores.
 
 Writes a CSV table of fitted against true parameters (with 1-sigma errors and pulls, chi^2, the
 wall-clock and CPU time of each fit, the worker that ran it and its caldrith pool size) and prints

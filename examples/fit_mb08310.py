@@ -4,17 +4,16 @@
     .venv/bin/python examples/fit_mb08310.py --quick    # optimiser only (well under a minute)
 
 Model: the straight point-lens trajectory u(t) = sqrt(u0^2 + ((t - t0)/tE)^2) and a star of radius
-rho (Einstein radii) with the linear law I(mu) = 1 - c (1 - mu), one coefficient c per band,
-through the thin-ring flux map (the route that is accurate across the limb, which the lens
-crosses: u0 < rho). Within 10 stellar radii of the lens; beyond, where the limb darkening changes
-the magnification by less than 1.3e-4, the uniform disk (see pointlens.py). Each data set's source
-and blend flux are solved linearly at every step.
+rho (Einstein radii) with the linear law I(mu) = 1 - c (1 - mu), one coefficient c per band, at
+every point through caldrith_ld (accurate across the limb, which the lens crosses: u0 < rho). Each
+data set's source and blend flux are solved linearly at every step.
 
 Fit: scipy.optimize.least_squares from rough starting values (and from the lens passing at half and
 at one and a half stellar radii, keeping the best); the errors of each data set are then
 scaled up so that its chi^2 per point is 1 (never down), and the fit is repeated. Without --quick,
-emcee then samples the posterior (flat priors, u0, tE, rho > 0) on a pool of worker processes
-started with the 'spawn' method, each with a one-thread caldrith pool.
+emcee then samples the posterior (flat priors, u0, tE, rho > 0) on a pool of threads: caldrith_ld
+computes without the interpreter lock, so the walkers' models run side by side (--processes N
+takes worker processes started with 'spawn' instead, each with a one-thread caldrith pool).
 
 The event is planetary. The planet's short anomaly, just after the peak, is masked: the points of
 HJD 2454656.46 to 2454656.58 (a dip of up to 2.5 % seen by CTIO I, Danish and Bronberg alike).
@@ -52,7 +51,7 @@ _DATASETS: list[pl.Dataset] = []
 
 def _init_worker(datasets: list[pl.Dataset]) -> None:
     # One caldrith worker thread per process: the processes already use the cores. The pool reads
-    # this variable when it is built, on the first uniform-disk call, which comes after this.
+    # this variable when it is built, on the first long call, which comes after this.
     os.environ["RAYON_NUM_THREADS"] = "1"
     _DATASETS[:] = datasets
 
@@ -61,15 +60,26 @@ def _log_probability(params) -> float:
     return pl.log_probability(params, _DATASETS)
 
 
-def sample(datasets, fit: pl.FitResult, walkers: int, steps: int, processes: int, seed: int):
+def sample(datasets, fit: pl.FitResult, walkers: int, steps: int, threads: int, processes: int, seed: int):
+    """emcee from around the fit, the walkers' models on `threads` threads, or on `processes`
+    worker processes if that is not 0."""
     import emcee
+    from multiprocessing.pool import ThreadPool
 
     rng = np.random.default_rng(seed)
     start = fit.params + 0.5 * fit.errors * rng.standard_normal((walkers, 4))
     start[:, 1:] = np.abs(start[:, 1:])
-    context = multiprocessing.get_context("spawn")
-    with context.Pool(processes, initializer=_init_worker, initargs=(datasets,)) as pool:
-        sampler = emcee.EnsembleSampler(walkers, 4, _log_probability, pool=pool)
+    if processes:
+        pool = multiprocessing.get_context("spawn").Pool(processes, initializer=_init_worker, initargs=(datasets,))
+        log_probability = _log_probability
+    else:
+        pool = ThreadPool(threads)
+
+        def log_probability(params) -> float:
+            return pl.log_probability(params, datasets)
+
+    with pool:
+        sampler = emcee.EnsembleSampler(walkers, 4, log_probability, pool=pool)
         sampler.run_mcmc(start, steps, progress=True)
     burn = steps // 3
     chain = sampler.get_chain(discard=burn, flat=True)
@@ -134,7 +144,8 @@ def main(argv=None) -> None:
     parser.add_argument("--quick", action="store_true", help="optimiser only, no MCMC")
     parser.add_argument("--walkers", type=int, default=16)
     parser.add_argument("--steps", type=int, default=600)
-    parser.add_argument("--processes", type=int, default=2, help="worker processes of the MCMC")
+    parser.add_argument("--threads", type=int, default=2, help="threads of the MCMC")
+    parser.add_argument("--processes", type=int, default=0, help="worker processes of the MCMC instead of threads")
     parser.add_argument("--seed", type=int, default=310)
     parser.add_argument("--figure", type=Path, default=FIGURE)
     args = parser.parse_args(argv)
@@ -153,7 +164,8 @@ def main(argv=None) -> None:
 
     if not args.quick:
         began = time.perf_counter()
-        chain, acceptance, tau = sample(datasets, fit, args.walkers, args.steps, args.processes, args.seed)
+        chain, acceptance, tau = sample(datasets, fit, args.walkers, args.steps, args.threads, args.processes,
+                                        args.seed)
         low, params, high = np.percentile(chain, [15.865, 50.0, 84.135], axis=0)
         print(f"MCMC: {args.walkers} walkers x {args.steps} steps in {time.perf_counter() - began:.0f} s, "
               f"acceptance {acceptance:.2f}, autocorrelation times {np.array2string(tau, precision=0)} steps")

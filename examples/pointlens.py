@@ -1,16 +1,14 @@
 """Point-lens light curves of a finite, limb-darkened star, and their linear-flux fit.
 
 Shared by the examples ``light_curve.py``, ``fit_mb08310.py`` and ``fit_many.py``; importable on
-its own (numpy and caldrith only; scipy only for ``fit_least_squares``).
+its own (numpy and caldrith_ld only; scipy only for ``fit_least_squares``).
 
 Conventions: times in days, u0 and rho (the stellar radius) in Einstein radii, the lens-source
-separation u(t) = sqrt(u0^2 + ((t - t0) / tE)^2). caldrith takes separations in stellar radii, so
-every call passes l = u / rho, re = 1 and rstar = rho.
+separation u(t) = sqrt(u0^2 + ((t - t0) / tE)^2), as caldrith_ld takes them.
 
 The star's profile is the linear limb-darkening law I(mu) = 1 - c (1 - mu), mu = sqrt(1 - r^2),
-with one coefficient c per photometric band. It reaches the module through the thin-ring flux map
-(the route that stays accurate across the limb) as samples of the law, placed by the default of
-``limb_darkening.py`` (within 1e-5 of the exact law).
+with one coefficient c per photometric band, computed at every point by caldrith_ld (to 1e-8,
+limb crossings included).
 """
 
 from __future__ import annotations
@@ -21,16 +19,7 @@ from pathlib import Path
 
 import numpy as np
 
-import caldrith
-import limb_darkening as ld
-
-# Within this many stellar radii of the lens the limb-darkened thin-ring kernel is used; beyond,
-# the uniform disk (0.3 us a position instead of ~170 us). For rho = 0.005 the uniform disk
-# differs from the limb-darkened star (c = 0.6) by 1.3e-4 at l = 10, 3.1e-5 at l = 20 (it falls
-# as 1/l^2), while the point source is still 1.1e-3 off at l = 10; the best photometry of
-# MOA-2008-BLG-310 has errors of 2e-3 (the survey example simulates 4e-3 at best). The figures are
-# measured by ``finite_source_zone_errors`` below and checked by the tests.
-FINITE_SOURCE_ZONE = 10.0
+import caldrith_ld as ld
 
 def separation(t: np.ndarray, t0: float, u0: float, te: float) -> np.ndarray:
     """Lens-source separation in Einstein radii along the straight point-lens trajectory."""
@@ -45,27 +34,7 @@ def point_source_magnification(u: np.ndarray | float) -> np.ndarray:
 
 def magnification(u: np.ndarray, rho: float, coefficient: float) -> np.ndarray:
     """Magnification of a limb-darkened star of radius rho at separations u (Einstein radii)."""
-    l = np.abs(np.asarray(u, dtype=float)) / rho
-    result = np.empty_like(l)
-    near = l <= FINITE_SOURCE_ZONE
-    if near.any():
-        bl, bf = ld.samples(ld.Linear(coefficient))
-        result[near] = caldrith.integrated_flux_map_heyrovsky_magnification(l[near].tolist(), 1.0, rho, bl, bf)
-    if (~near).any():
-        result[~near] = caldrith.witt_mao_magnification(l[~near].tolist(), 1.0, rho)
-    return result
-
-
-def finite_source_zone_errors(rho: float, coefficient: float = 0.6) -> dict[str, float]:
-    """Relative error, at the edge of the finite-source zone, of the uniform disk and the point source."""
-    l = [FINITE_SOURCE_ZONE]
-    limb_darkened = caldrith.integrated_heyrovsky_magnification(l, 1.0, rho)[0]
-    uniform = caldrith.witt_mao_magnification(l, 1.0, rho)[0]
-    point = float(point_source_magnification(FINITE_SOURCE_ZONE * rho))
-    return {
-        "uniform_disk": abs(uniform / limb_darkened - 1.0),
-        "point_source": abs(point / limb_darkened - 1.0),
-    }
+    return ld.magnification(u, rho, ld.Linear(coefficient))
 
 
 @dataclass

@@ -28,7 +28,7 @@ import mpmath
 from nearest_double import nearest_double
 
 OUTPUT = Path(__file__).resolve().parent.parent / "src" / "kernels" / "gauss_legendre_rules.hpp"
-COUNTS = [8, 12, 16, 24, 48]
+COUNTS = [4, 6, 8, 10, 12, 14, 16, 24, 48]
 ORDERS = [(1, 1), (1, 3), (3, 1), (3, 3), (1, 4), (3, 4), (4, 1), (4, 4)]
 mpmath.mp.dps = 60
 

@@ -15,7 +15,7 @@ namespace caldrith {
 
 using QuadratureNode = gauss_legendre::detail::Node;
 
-// The rule with n nodes (8, 12, 16, 24 or 48) and end orders a, b (1, 3 or 4;
+// The rule with n nodes (4, 6, 8, 10, 12, 14, 16, 24 or 48) and end orders a, b (1, 3 or 4;
 // (1, 1) is the plain rule). Any other combination is an internal fault.
 std::span<const QuadratureNode> gauss_legendre_rule(std::size_t n, int a, int b);
 

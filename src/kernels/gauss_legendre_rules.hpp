@@ -17,6 +17,134 @@ struct Node {
     double weight;
 };
 
+inline constexpr std::array<Node, 4> RULE_4_1_1{{
+    {0x1.1c6490c2719ecp-4, 0x1.64340f7e7b66bp-3},
+    {0x1.51ee013116102p-2, 0x1.4de5f840c24cap-2},
+    {0x1.5708ff6774f7fp-1, 0x1.4de5f840c24cap-2},
+    {0x1.dc736de7b1cc3p-1, 0x1.64340f7e7b66bp-3},
+}};
+
+inline constexpr std::array<Node, 4> RULE_4_1_3{{
+    {0x1.8da7e71b77f2ep-3, 0x1.ceaf6bf186eeep-2},
+    {0x1.660410a946936p-1, 0x1.c1a5ecc9ca544p-2},
+    {0x1.ed994278cf420p-1, 0x1.b45d070ddc33cp-4},
+    {0x1.ffd420cde79bap-1, 0x1.49b2c09bd7fb8p-9},
+}};
+
+inline constexpr std::array<Node, 4> RULE_4_3_1{{
+    {0x1.5ef990c322c50p-12, 0x1.49b2c09bd7fb8p-9},
+    {0x1.266bd8730be05p-5, 0x1.b45d070ddc33cp-4},
+    {0x1.33f7dead72d94p-2, 0x1.c1a5ecc9ca544p-2},
+    {0x1.9c96063922035p-1, 0x1.ceaf6bf186eeep-2},
+}};
+
+inline constexpr std::array<Node, 4> RULE_4_3_3{{
+    {0x1.8a4bc6b658f73p-9, 0x1.64e173db91a0bp-6},
+    {0x1.a3caf965ada66p-3, 0x1.e9b1e8c246e5fp-2},
+    {0x1.970d41a694967p-1, 0x1.e9b1e8c246e5fp-2},
+    {0x1.fe75b43949a71p-1, 0x1.64e173db91a0bp-6},
+}};
+
+inline constexpr std::array<Node, 4> RULE_4_1_4{{
+    {0x1.001f03e7ae84ep-2, 0x1.1f0a440cacfecp-1},
+    {0x1.98d50469925cdp-1, 0x1.91ae1407d6fa2p-2},
+    {0x1.f9ed6939b9ca3p-1, 0x1.8002c4893977dp-5},
+    {0x1.fffcf43286e80p-1, 0x1.e85a6d3ecb7c7p-13},
+}};
+
+inline constexpr std::array<Node, 4> RULE_4_3_4{{
+    {0x1.75ea2d8640328p-8, 0x1.4c1a0ef52604ep-5},
+    {0x1.40949ccc977c2p-2, 0x1.48174a7cd81ebp-1},
+    {0x1.ce64d1b374eaep-1, 0x1.43353c8add8e9p-2},
+    {0x1.ffd73ccd9fce7p-1, 0x1.8c764e66b9bd5p-9},
+}};
+
+inline constexpr std::array<Node, 4> RULE_4_4_1{{
+    {0x1.85e6bc8bfd1f7p-16, 0x1.e85a6d3ecb7c7p-13},
+    {0x1.84a5b1918d740p-7, 0x1.8002c4893977dp-5},
+    {0x1.9cabee59b68cap-3, 0x1.91ae1407d6fa2p-2},
+    {0x1.7ff07e0c28bd9p-1, 0x1.1f0a440cacfecp-1},
+}};
+
+inline constexpr std::array<Node, 4> RULE_4_4_4{{
+    {0x1.676bfc6a35c4cp-11, 0x1.ae6c98fe29141p-8},
+    {0x1.588829c7d3134p-3, 0x1.f9464d9c075bbp-2},
+    {0x1.a9ddf58e0b3b3p-1, 0x1.f9464d9c075bbp-2},
+    {0x1.ffa62500e5729p-1, 0x1.ae6c98fe29141p-8},
+}};
+
+inline constexpr std::array<Node, 6> RULE_6_1_1{{
+    {0x1.149ad8bfaff12p-5, 0x1.5edf601e2dbf8p-4},
+    {0x1.5aebed3546d43p-3, 0x1.716b7b5794c1cp-3},
+    {0x1.85d3b4bf2628fp-2, 0x1.df24d499545e8p-3},
+    {0x1.3d1625a06ceb9p-1, 0x1.df24d499545e8p-3},
+    {0x1.a94504b2ae4afp-1, 0x1.716b7b5794c1cp-3},
+    {0x1.eeb652740500fp-1, 0x1.5edf601e2dbf8p-4},
+}};
+
+inline constexpr std::array<Node, 6> RULE_6_1_3{{
+    {0x1.910e379fd1508p-4, 0x1.eb5df301347a5p-3},
+    {0x1.b5359f9b94e5bp-2, 0x1.7e4be3376b15cp-2},
+    {0x1.86621cde987acp-1, 0x1.13a8ce89d1e58p-2},
+    {0x1.e3c08b5bfe013p-1, 0x1.a0a3dcaaf042dp-4},
+    {0x1.fd82e3fb09c2bp-1, 0x1.fcd1ee9143988p-7},
+    {0x1.fffaf44e6c98ep-1, 0x1.33387b8a686aep-12},
+}};
+
+inline constexpr std::array<Node, 6> RULE_6_3_1{{
+    {0x1.42ec64d9c8139p-15, 0x1.33387b8a686aep-12},
+    {0x1.3e8e027b1ea7cp-8, 0x1.fcd1ee9143988p-7},
+    {0x1.c3f74a401fed3p-5, 0x1.a0a3dcaaf042dp-4},
+    {0x1.e6778c859e152p-3, 0x1.13a8ce89d1e58p-2},
+    {0x1.25653032358d3p-1, 0x1.7e4be3376b15cp-2},
+    {0x1.cdde390c05d5fp-1, 0x1.eb5df301347a5p-3},
+}};
+
+inline constexpr std::array<Node, 6> RULE_6_3_3{{
+    {0x1.7f7c75249b7b1p-12, 0x1.6687b9390bfc3p-9},
+    {0x1.2fdef3b562adap-5, 0x1.b6cbdc5c5b3ebp-4},
+    {0x1.2378fac6d8a56p-2, 0x1.8f7ff97677186p-2},
+    {0x1.6e43829c93ad5p-1, 0x1.8f7ff97677186p-2},
+    {0x1.ed0210c4a9d52p-1, 0x1.b6cbdc5c5b3ebp-4},
+    {0x1.ffd010715b6c9p-1, 0x1.6687b9390bfc3p-9},
+}};
+
+inline constexpr std::array<Node, 6> RULE_6_1_4{{
+    {0x1.06e87a577c649p-3, 0x1.3c8469fdf4b62p-2},
+    {0x1.0c4df4aa2559ap-1, 0x1.a762091f8234ep-2},
+    {0x1.b4ae7c270ad86p-1, 0x1.c73fd65e11dc2p-3},
+    {0x1.f53f0de0fc0e3p-1, 0x1.a6f65d05f4feep-5},
+    {0x1.ff94139f47637p-1, 0x1.cbb07069b734dp-9},
+    {0x1.ffffd462b9f4fp-1, 0x1.ba98f70c507aap-17},
+}};
+
+inline constexpr std::array<Node, 6> RULE_6_3_4{{
+    {0x1.75cefb5fc0717p-11, 0x1.5a6c9fb1dcc2bp-8},
+    {0x1.0a067dbde12ebp-4, 0x1.6c775eea9627ap-3},
+    {0x1.a9ab1fdee8351p-2, 0x1.eed4079efaab0p-2},
+    {0x1.b15c95289b753p-1, 0x1.302beb4df385cp-2},
+    {0x1.fb44f1410fd02p-1, 0x1.2951f5c7145c0p-5},
+    {0x1.fffd94a18ec94p-1, 0x1.836330e5e730ep-13},
+}};
+
+inline constexpr std::array<Node, 6> RULE_6_4_1{{
+    {0x1.5cea3058b81e3p-20, 0x1.ba98f70c507aap-17},
+    {0x1.afb182e272494p-11, 0x1.cbb07069b734dp-9},
+    {0x1.581e43e07e391p-6, 0x1.a6f65d05f4feep-5},
+    {0x1.2d460f63d49e7p-3, 0x1.c73fd65e11dc2p-3},
+    {0x1.e76416abb54ccp-2, 0x1.a762091f8234ep-2},
+    {0x1.be45e16a20e6ep-1, 0x1.3c8469fdf4b62p-2},
+}};
+
+inline constexpr std::array<Node, 6> RULE_6_4_4{{
+    {0x1.5f8fcc65a2293p-15, 0x1.b4b117f60405dp-12},
+    {0x1.31fe17f6b3205p-6, 0x1.201d61961214ep-4},
+    {0x1.03736be795128p-2, 0x1.b78b7b547df9dp-2},
+    {0x1.7e464a0c3576cp-1, 0x1.b78b7b547df9dp-2},
+    {0x1.f6700f404a670p-1, 0x1.201d61961214ep-4},
+    {0x1.fffa81c0ce697p-1, 0x1.b4b117f60405dp-12},
+}};
+
 inline constexpr std::array<Node, 8> RULE_8_1_1{{
     {0x1.454e34f533998p-6, 0x1.9ea1d04ca0374p-5},
     {0x1.a06d536d82f88p-4, 0x1.c76fb531d2b96p-4},
@@ -103,6 +231,110 @@ inline constexpr std::array<Node, 8> RULE_8_4_4{{
     {0x1.e199d8a80bbffp-1, 0x1.0a797afd4867dp-3},
     {0x1.fe83a3a623cbap-1, 0x1.8497d5fc4c8f3p-7},
     {0x1.ffff52097cbadp-1, 0x1.b61a5a802702cp-15},
+}};
+
+inline constexpr std::array<Node, 10> RULE_10_1_1{{
+    {0x1.ab83f3aa1a507p-7, 0x1.1115f8b62dc1fp-5},
+    {0x1.1459a858d3435p-4, 0x1.32138c878efe5p-4},
+    {0x1.4848dbae43cd1p-3, 0x1.c0b059d00bc31p-4},
+    {0x1.2219ffb7f4a92p-2, 0x1.13baa7a559bfep-3},
+    {0x1.b3c6be1db8762p-2, 0x1.2e9de7014d6efp-3},
+    {0x1.261ca0f123c4fp-1, 0x1.2e9de7014d6efp-3},
+    {0x1.6ef3002405ab7p-1, 0x1.13baa7a559bfep-3},
+    {0x1.adedc9146f0ccp-1, 0x1.c0b059d00bc31p-4},
+    {0x1.dd74caf4e5979p-1, 0x1.32138c878efe5p-4},
+    {0x1.f951f0315796cp-1, 0x1.1115f8b62dc1fp-5},
+}};
+
+inline constexpr std::array<Node, 10> RULE_10_1_3{{
+    {0x1.3c78b4d901512p-5, 0x1.8f02842fbb69ep-4},
+    {0x1.832fddf096607p-3, 0x1.8f40c7f336becp-3},
+    {0x1.a1b5f65494c05p-2, 0x1.da8efdc5a83aap-3},
+    {0x1.4383b5148a9bfp-1, 0x1.a8e3b07880a41p-3},
+    {0x1.9ef315968f138p-1, 0x1.2b921acb492c8p-3},
+    {0x1.d88a25f0a819ap-1, 0x1.48d486bb60a94p-4},
+    {0x1.f45bb2bf1f80ep-1, 0x1.098f958640164p-5},
+    {0x1.fde426e063d2fp-1, 0x1.14b15312180d1p-7},
+    {0x1.ffd7bef6c5892p-1, 0x1.0b8119e8f45fep-10},
+    {0x1.ffffb57ba4751p-1, 0x1.1d98e8b7ab578p-16},
+}};
+
+inline constexpr std::array<Node, 10> RULE_10_3_1{{
+    {0x1.2a116e2ba1fc5p-19, 0x1.1d98e8b7ab578p-16},
+    {0x1.420849d3b70a0p-12, 0x1.0b8119e8f45fep-10},
+    {0x1.0dec8fce16856p-8, 0x1.14b15312180d1p-7},
+    {0x1.7489a81c0fe31p-6, 0x1.098f958640164p-5},
+    {0x1.3baed07abf331p-4, 0x1.48d486bb60a94p-4},
+    {0x1.8433a9a5c3b22p-3, 0x1.2b921acb492c8p-3},
+    {0x1.78f895d6eac82p-2, 0x1.a8e3b07880a41p-3},
+    {0x1.2f2504d5b59fep-1, 0x1.da8efdc5a83aap-3},
+    {0x1.9f340883da67ep-1, 0x1.8f40c7f336becp-3},
+    {0x1.ec3874b26feafp-1, 0x1.8f02842fbb69ep-4},
+}};
+
+inline constexpr std::array<Node, 10> RULE_10_3_3{{
+    {0x1.6d54e5d95c1d8p-16, 0x1.5bbdfb0c8ba36p-13},
+    {0x1.6ae6dbc519bddp-9, 0x1.22c8452a74fc1p-7},
+    {0x1.057aea674855ep-5, 0x1.e7be2c52be7e0p-5},
+    {0x1.223547ab2459ep-3, 0x1.55045eab6d021p-3},
+    {0x1.732da6f776d64p-2, 0x1.0f4451373c75ep-2},
+    {0x1.46692c844494ep-1, 0x1.0f4451373c75ep-2},
+    {0x1.b772ae1536e99p-1, 0x1.55045eab6d021p-3},
+    {0x1.efa851598b7aap-1, 0x1.e7be2c52be7e0p-5},
+    {0x1.fe9519243ae64p-1, 0x1.22c8452a74fc1p-7},
+    {0x1.fffd2556344d4p-1, 0x1.5bbdfb0c8ba36p-13},
+}};
+
+inline constexpr std::array<Node, 10> RULE_10_1_4{{
+    {0x1.a338b0da412c1p-5, 0x1.068939a46a93bp-3},
+    {0x1.f33d3ec46b3bcp-3, 0x1.f06be6f68ddd6p-3},
+    {0x1.0172b1c210ccdp-1, 0x1.09a8ce21c5ba3p-2},
+    {0x1.78e9b166dd81bp-1, 0x1.9605e470627c5p-3},
+    {0x1.c840282ee3c70p-1, 0x1.cae4641d2f392p-4},
+    {0x1.ef350700ce496p-1, 0x1.752af103021f7p-5},
+    {0x1.fcb3ac73fbf4cp-1, 0x1.913f7f90b5733p-7},
+    {0x1.ffa9770565990p-1, 0x1.d917ecfe1fb34p-10},
+    {0x1.fffd48bc8f81dp-1, 0x1.81067fa39a1fdp-14},
+    {0x1.ffffff071da55p-1, 0x1.3df62b7f91b7dp-22},
+}};
+
+inline constexpr std::array<Node, 10> RULE_10_3_4{{
+    {0x1.69c2f57e4f2f9p-15, 0x1.573488cea8104p-12},
+    {0x1.58ab752897205p-8, 0x1.0f29e913d2babp-6},
+    {0x1.cd402e767e78ep-5, 0x1.998f5d387887ep-4},
+    {0x1.cda382247001ap-3, 0x1.e8cff2aeeebc3p-3},
+    {0x1.04630de3cadd9p-1, 0x1.37a6cb4889740p-2},
+    {0x1.913566ec54076p-1, 0x1.cdc3ae4bdeef8p-3},
+    {0x1.e24e3cb389d38p-1, 0x1.8271954fd68fep-4},
+    {0x1.fc24a59a7edcdp-1, 0x1.38bb3c6917d8bp-6},
+    {0x1.ffdb8932c6facp-1, 0x1.39e5c16a24159p-10},
+    {0x1.fffff1b83e93dp-1, 0x1.225c8f78e4c49p-18},
+}};
+
+inline constexpr std::array<Node, 10> RULE_10_4_1{{
+    {0x1.f1c4b562c14dcp-26, 0x1.3df62b7f91b7dp-22},
+    {0x1.5ba1b83f18ff4p-16, 0x1.81067fa39a1fdp-14},
+    {0x1.5a23ea699c1d6p-11, 0x1.d917ecfe1fb34p-10},
+    {0x1.a629c60205a13p-8, 0x1.913f7f90b5733p-7},
+    {0x1.0caf8ff31b69dp-5, 0x1.752af103021f7p-5},
+    {0x1.bdfebe88e1c80p-4, 0x1.cae4641d2f392p-4},
+    {0x1.0e2c9d3244fcbp-2, 0x1.9605e470627c5p-3},
+    {0x1.fd1a9c7bde665p-2, 0x1.09a8ce21c5ba3p-2},
+    {0x1.8330b04ee5311p-1, 0x1.f06be6f68ddd6p-3},
+    {0x1.e5cc74f25bed4p-1, 0x1.068939a46a93bp-3},
+}};
+
+inline constexpr std::array<Node, 10> RULE_10_4_4{{
+    {0x1.07c924471c31bp-20, 0x1.4e55e3ee9c397p-17},
+    {0x1.420cc68b860e8p-11, 0x1.55818309d3431p-9},
+    {0x1.f704337ca8a58p-7, 0x1.325e7a356c66bp-5},
+    {0x1.afd261a2cad19p-4, 0x1.431fb48a3ab56p-3},
+    {0x1.5ce84ae7990dep-2, 0x1.3576b6c25994cp-2},
+    {0x1.518bda8c33791p-1, 0x1.3576b6c25994cp-2},
+    {0x1.ca05b3cba6a5dp-1, 0x1.431fb48a3ab56p-3},
+    {0x1.f823ef320d5d7p-1, 0x1.325e7a356c66bp-5},
+    {0x1.ffaf7cce5d1e8p-1, 0x1.55818309d3431p-9},
+    {0x1.ffffdf06db772p-1, 0x1.4e55e3ee9c397p-17},
 }};
 
 inline constexpr std::array<Node, 12> RULE_12_1_1{{
@@ -223,6 +455,142 @@ inline constexpr std::array<Node, 12> RULE_12_4_4{{
     {0x1.fda59fd04badcp-1, 0x1.8382ac7a997ddp-7},
     {0x1.ffea71da609fep-1, 0x1.75302aedbc96cp-11},
     {0x1.fffff7b36383fp-1, 0x1.51d56e5857eb9p-19},
+}};
+
+inline constexpr std::array<Node, 14> RULE_14_1_1{{
+    {0x1.c173c08953d32p-8, 0x1.1fb2d8b27f553p-6},
+    {0x1.252176a330b08p-5, 0x1.4853d8adc703dp-5},
+    {0x1.61e446e4898f1p-4, 0x1.f1bd74ef611c1p-5},
+    {0x1.403649ec3e6eep-3, 0x1.41f3bbee2d2f2p-4},
+    {0x1.f062a95621ed4p-3, 0x1.7bfb8e2a8f57ep-4},
+    {0x1.5c9d4db76947fp-2, 0x1.a43f1796fab09p-4},
+    {0x1.c8ad05924312ap-2, 0x1.b8dc415514e34p-4},
+    {0x1.1ba97d36de76bp-1, 0x1.b8dc415514e34p-4},
+    {0x1.51b159244b5c1p-1, 0x1.a43f1796fab09p-4},
+    {0x1.83e755aa7784bp-1, 0x1.7bfb8e2a8f57ep-4},
+    {0x1.aff26d84f0644p-1, 0x1.41f3bbee2d2f2p-4},
+    {0x1.d3c377236ece2p-1, 0x1.f1bd74ef611c1p-5},
+    {0x1.edade895ccf4fp-1, 0x1.4853d8adc703dp-5},
+    {0x1.fc7d187eed586p-1, 0x1.1fb2d8b27f553p-6},
+}};
+
+inline constexpr std::array<Node, 14> RULE_14_1_3{{
+    {0x1.4ec8595158359p-6, 0x1.a9a626f2e2cf7p-5},
+    {0x1.a826791b2e277p-4, 0x1.c9e06da20eb2dp-4},
+    {0x1.e64b5ef3282e2p-3, 0x1.3795c89e029c0p-3},
+    {0x1.9921f75e67a2cp-2, 0x1.57b80ce1919a8p-3},
+    {0x1.21586be1d4170p-1, 0x1.4729775fe382ep-3},
+    {0x1.6d194ac57b112p-1, 0x1.123848f873089p-3},
+    {0x1.a8ee51efaea9cp-1, 0x1.95f62954beff8p-4},
+    {0x1.d295e5201d6a3p-1, 0x1.070cd58d537c1p-4},
+    {0x1.ebcc25527c8edp-1, 0x1.243e915c3930ep-5},
+    {0x1.f8b5b809e8f8dp-1, 0x1.0bde9047c72e9p-6},
+    {0x1.fe0b015a4de79p-1, 0x1.79c9af0d60b76p-8},
+    {0x1.ffab76ce85d5bp-1, 0x1.64b16f0166b1ap-10},
+    {0x1.fff9feae49547p-1, 0x1.42db98dd44bf4p-13},
+    {0x1.fffff52d3ae3bp-1, 0x1.4c8c9f9c9d005p-19},
+}};
+
+inline constexpr std::array<Node, 14> RULE_14_3_1{{
+    {0x1.5a58a38a68e30p-22, 0x1.4c8c9f9c9d005p-19},
+    {0x1.80546daae5ca1p-15, 0x1.42db98dd44bf4p-13},
+    {0x1.5224c5e8a95ecp-11, 0x1.64b16f0166b1ap-10},
+    {0x1.f4fea5b218766p-9, 0x1.79c9af0d60b76p-8},
+    {0x1.d291fd85c1cb4p-7, 0x1.0bde9047c72e9p-6},
+    {0x1.433daad83712ep-5, 0x1.243e915c3930ep-5},
+    {0x1.6b50d6ff14ae8p-4, 0x1.070cd58d537c1p-4},
+    {0x1.5c46b84145591p-3, 0x1.95f62954beff8p-4},
+    {0x1.25cd6a7509ddcp-2, 0x1.123848f873089p-3},
+    {0x1.bd4f283c57d21p-2, 0x1.4729775fe382ep-3},
+    {0x1.336f0450cc2eap-1, 0x1.57b80ce1919a8p-3},
+    {0x1.866d284335f47p-1, 0x1.3795c89e029c0p-3},
+    {0x1.cafb30dc9a3b1p-1, 0x1.c9e06da20eb2dp-4},
+    {0x1.f589bd35753e5p-1, 0x1.a9a626f2e2cf7p-5},
+}};
+
+inline constexpr std::array<Node, 14> RULE_14_3_3{{
+    {0x1.ac7dcb3ad9aeep-19, 0x1.9a012a4f34101p-16},
+    {0x1.c6fee961c9b03p-12, 0x1.773510c1878c2p-10},
+    {0x1.71cb39715bd8ep-8, 0x1.74264a9988ab4p-7},
+    {0x1.e88e54b4a8217p-6, 0x1.501baa9bcedc7p-5},
+    {0x1.87bc19ea901fbp-4, 0x1.8063930484f6ep-4},
+    {0x1.c3a0e5ffabaa7p-3, 0x1.3dd38746fe7f4p-3},
+    {0x1.991265edfd412p-2, 0x1.93b625bb5d3adp-3},
+    {0x1.3376cd09015f7p-1, 0x1.93b625bb5d3adp-3},
+    {0x1.8f17c68015156p-1, 0x1.3dd38746fe7f4p-3},
+    {0x1.cf087cc2adfc1p-1, 0x1.8063930484f6ep-4},
+    {0x1.f0bb8d5a5abefp-1, 0x1.501baa9bcedc7p-5},
+    {0x1.fd1c698d1d485p-1, 0x1.74264a9988ab4p-7},
+    {0x1.ffc72022d3c6dp-1, 0x1.773510c1878c2p-10},
+    {0x1.ffff94e08d315p-1, 0x1.9a012a4f34101p-16},
+}};
+
+inline constexpr std::array<Node, 14> RULE_14_1_4{{
+    {0x1.bcd984af3b854p-6, 0x1.19d1e6b7343ebp-4},
+    {0x1.15c4ec4ddbea9p-3, 0x1.265415437f760p-3},
+    {0x1.369cc4b4f1bffp-2, 0x1.7b8d6e0bdfcfdp-3},
+    {0x1.f944f543f9175p-2, 0x1.82a2e87a88586p-3},
+    {0x1.574fbbaeea7dbp-1, 0x1.4a7ce23cdcea1p-3},
+    {0x1.9f1c4361d06d3p-1, 0x1.e24d6b47f19f6p-4},
+    {0x1.cfc2e7a8e0f6cp-1, 0x1.2be2992c1dfb9p-4},
+    {0x1.ebbf139c018a5p-1, 0x1.38d5c3dbba6a5p-5},
+    {0x1.f91f46333cb08p-1, 0x1.09506b20794aap-6},
+    {0x1.fe3ba8aa25381p-1, 0x1.5a444d4991f03p-8},
+    {0x1.ffb1aaee4fef7p-1, 0x1.3b0825a1dc76ep-10},
+    {0x1.fff8b23712d80p-1, 0x1.48b9d1e9d3eeap-13},
+    {0x1.ffffc8fda42fbp-1, 0x1.ecea0d2ea5312p-18},
+    {0x1.ffffffecff6f7p-1, 0x1.853b562629b73p-26},
+}};
+
+inline constexpr std::array<Node, 14> RULE_14_3_4{{
+    {0x1.aa49f713495b4p-18, 0x1.973154e11c539p-15},
+    {0x1.bad4814bdc128p-11, 0x1.69c80a8255248p-9},
+    {0x1.5a0ded13f0a4bp-7, 0x1.53ff00391b209p-6},
+    {0x1.b04b3d777db98p-5, 0x1.1b8e6f16f50a5p-4},
+    {0x1.42adce8855511p-3, 0x1.2338f0dd41bd7p-3},
+    {0x1.55be3f0ae4e1cp-2, 0x1.a33fa30096716p-3},
+    {0x1.19c42d41699e0p-1, 0x1.bf55a46b806c2p-3},
+    {0x1.80b1c7536c5cep-1, 0x1.6816a70b3a098p-3},
+    {0x1.c90eac859c9bbp-1, 0x1.b0ced71acd1a2p-4},
+    {0x1.eebc6d27714c6p-1, 0x1.74aa889d0ce5ep-5},
+    {0x1.fc7bce8c2d598p-1, 0x1.a469dc26ce913p-7},
+    {0x1.ffa10ace8a533p-1, 0x1.013a53036c556p-9},
+    {0x1.fffcf565fa84ap-1, 0x1.ada0c7e64cf56p-14},
+    {0x1.fffffee615ec3p-1, 0x1.67eab70bde401p-22},
+}};
+
+inline constexpr std::array<Node, 14> RULE_14_4_1{{
+    {0x1.30090891bf518p-29, 0x1.853b562629b73p-26},
+    {0x1.b812de82a56f5p-20, 0x1.ecea0d2ea5312p-18},
+    {0x1.d3723b4a01531p-15, 0x1.48b9d1e9d3eeap-13},
+    {0x1.395446c0422a2p-11, 0x1.3b0825a1dc76ep-10},
+    {0x1.c45755dac7f5ep-9, 0x1.5a444d4991f03p-8},
+    {0x1.b82e7330d3decp-7, 0x1.09506b20794aap-6},
+    {0x1.440ec63fe75b0p-5, 0x1.38d5c3dbba6a5p-5},
+    {0x1.81e8c2b8f849cp-4, 0x1.2be2992c1dfb9p-4},
+    {0x1.838ef278be4b3p-3, 0x1.e24d6b47f19f6p-4},
+    {0x1.516088a22b049p-2, 0x1.4a7ce23cdcea1p-3},
+    {0x1.035d855e03745p-1, 0x1.82a2e87a88586p-3},
+    {0x1.64b19da587200p-1, 0x1.7b8d6e0bdfcfdp-3},
+    {0x1.ba8ec4ec89056p-1, 0x1.265415437f760p-3},
+    {0x1.f21933da8623dp-1, 0x1.19d1e6b7343ebp-4},
+}};
+
+inline constexpr std::array<Node, 14> RULE_14_4_4{{
+    {0x1.4718aeed62f9bp-24, 0x1.a105f4944e9d6p-21},
+    {0x1.b936fe8d4eb4fp-15, 0x1.e34c1e383ea66p-13},
+    {0x1.9cb2ae41a6624p-10, 0x1.122bb75547537p-8},
+    {0x1.cc3953ffd0e8ep-7, 0x1.9dcb3440527e8p-6},
+    {0x1.050e49ffe04bap-4, 0x1.4965d37aaff7dp-4},
+    {0x1.79a3cb504dd7fp-3, 0x1.4d09bcaea94d8p-3},
+    {0x1.8861b1b720e64p-2, 0x1.d17f5a083ef77p-3},
+    {0x1.3bcf27246f8cep-1, 0x1.d17f5a083ef77p-3},
+    {0x1.a1970d2bec8a0p-1, 0x1.4d09bcaea94d8p-3},
+    {0x1.df5e36c003f69p-1, 0x1.4965d37aaff7dp-4},
+    {0x1.f8cf1ab000bc6p-1, 0x1.9dcb3440527e8p-6},
+    {0x1.ff31a6a8df2cdp-1, 0x1.122bb75547537p-8},
+    {0x1.fff91b2405cacp-1, 0x1.e34c1e383ea66p-13},
+    {0x1.fffffd71cea22p-1, 0x1.a105f4944e9d6p-21},
 }};
 
 inline constexpr std::array<Node, 16> RULE_16_1_1{{
@@ -1008,7 +1376,23 @@ struct Rule {
     std::span<const Node> nodes;
 };
 
-inline constexpr std::array<Rule, 40> RULES{{
+inline constexpr std::array<Rule, 72> RULES{{
+    {4, 1, 1, RULE_4_1_1},
+    {4, 1, 3, RULE_4_1_3},
+    {4, 3, 1, RULE_4_3_1},
+    {4, 3, 3, RULE_4_3_3},
+    {4, 1, 4, RULE_4_1_4},
+    {4, 3, 4, RULE_4_3_4},
+    {4, 4, 1, RULE_4_4_1},
+    {4, 4, 4, RULE_4_4_4},
+    {6, 1, 1, RULE_6_1_1},
+    {6, 1, 3, RULE_6_1_3},
+    {6, 3, 1, RULE_6_3_1},
+    {6, 3, 3, RULE_6_3_3},
+    {6, 1, 4, RULE_6_1_4},
+    {6, 3, 4, RULE_6_3_4},
+    {6, 4, 1, RULE_6_4_1},
+    {6, 4, 4, RULE_6_4_4},
     {8, 1, 1, RULE_8_1_1},
     {8, 1, 3, RULE_8_1_3},
     {8, 3, 1, RULE_8_3_1},
@@ -1017,6 +1401,14 @@ inline constexpr std::array<Rule, 40> RULES{{
     {8, 3, 4, RULE_8_3_4},
     {8, 4, 1, RULE_8_4_1},
     {8, 4, 4, RULE_8_4_4},
+    {10, 1, 1, RULE_10_1_1},
+    {10, 1, 3, RULE_10_1_3},
+    {10, 3, 1, RULE_10_3_1},
+    {10, 3, 3, RULE_10_3_3},
+    {10, 1, 4, RULE_10_1_4},
+    {10, 3, 4, RULE_10_3_4},
+    {10, 4, 1, RULE_10_4_1},
+    {10, 4, 4, RULE_10_4_4},
     {12, 1, 1, RULE_12_1_1},
     {12, 1, 3, RULE_12_1_3},
     {12, 3, 1, RULE_12_3_1},
@@ -1025,6 +1417,14 @@ inline constexpr std::array<Rule, 40> RULES{{
     {12, 3, 4, RULE_12_3_4},
     {12, 4, 1, RULE_12_4_1},
     {12, 4, 4, RULE_12_4_4},
+    {14, 1, 1, RULE_14_1_1},
+    {14, 1, 3, RULE_14_1_3},
+    {14, 3, 1, RULE_14_3_1},
+    {14, 3, 3, RULE_14_3_3},
+    {14, 1, 4, RULE_14_1_4},
+    {14, 3, 4, RULE_14_3_4},
+    {14, 4, 1, RULE_14_4_1},
+    {14, 4, 4, RULE_14_4_4},
     {16, 1, 1, RULE_16_1_1},
     {16, 1, 3, RULE_16_1_3},
     {16, 3, 1, RULE_16_3_1},

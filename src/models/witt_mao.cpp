@@ -162,6 +162,39 @@ double uniform_disk_magnification(double u, double rho) {
     return general(u, rho);
 }
 
+void uniform_disk_magnifications(std::span<const double> u, double rho, double* results) {
+    constexpr std::size_t BLOCK = 256;
+    std::array<double, BLOCK> separations;
+    std::array<double, BLOCK> values;
+    std::array<std::size_t, BLOCK> slots;
+    std::size_t gathered = 0;
+    const ModelBatch& batch = model_batch();
+    auto flush = [&] {
+        batch.uniform_disk({separations.data(), gathered}, {&rho, 1}, NearLimbWindow::narrow,
+                           {values.data(), gathered});
+        for (std::size_t j = 0; j < gathered; ++j) {
+            results[slots[j]] = values[j];
+        }
+        gathered = 0;
+    };
+    // Where uniform_disk_magnification takes the closed form, the narrow
+    // window's kernel does the same (its window lies within the near-limb band).
+    const bool closed_form_star = rho >= SMALL_SOURCE_RADIUS && rho < std::numeric_limits<double>::infinity();
+    for (std::size_t i = 0; i < u.size(); ++i) {
+        const double x = u[i];
+        if (closed_form_star && x >= 0.0 && x <= FAR_FIELD_POSITION * rho && !(std::fabs(x - rho) < NEAR_LIMB_BAND * rho)) {
+            separations[gathered] = x;
+            slots[gathered] = i;
+            if (++gathered == BLOCK) {
+                flush();
+            }
+        } else {
+            results[i] = uniform_disk_magnification(x, rho);
+        }
+    }
+    flush();
+}
+
 namespace {
 
 // The uniform-disk kernel at the positions of a list, one by one or a chunk

@@ -26,6 +26,11 @@ double witt_mao_magnification_narrow(double u, double rho);
 // far-field and small-source forms of witt_mao_magnification_scaled.
 double uniform_disk_magnification(double u, double rho);
 
+// uniform_disk_magnification(u[i], rho) for every i, into `results`: the
+// closed form's positions a batch at a time (the batch kernels), the others
+// one by one.
+void uniform_disk_magnifications(std::span<const double> u, double rho, double* results);
+
 // One star (Einstein radius `re`, stellar radius `rstar`, in one unit) at
 // each position of `l` (in stellar radii), in the order of `l`. Evaluated on
 // the worker pool.
