@@ -10,9 +10,10 @@ the star), drawn as
   (integrated_witt_mao_magnification) and through the thin-ring kernel
   (integrated_heyrovsky_magnification);
 - the same law given as samples (integrated_flux_map_heyrovsky_magnification, the default
-  placement of limb_darkening.py).
+  placement of limb_darkening.py);
+- the same law through caldrith_ld (light_curve, u and rho in Einstein radii).
 The lower panel gives each curve's relative difference from the thin-ring limb-darkened one.
-Every call passes l = u / rho, re = 1, rstar = rho.
+Every call of caldrith passes l = u / rho, re = 1, rstar = rho.
 """
 
 from __future__ import annotations
@@ -26,6 +27,7 @@ import numpy as np
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 
 import caldrith  # noqa: E402
+import caldrith_ld  # noqa: E402
 import limb_darkening as ld  # noqa: E402
 import pointlens as pl  # noqa: E402
 
@@ -58,6 +60,7 @@ def curves(t: np.ndarray) -> dict[str, np.ndarray]:
             caldrith.integrated_heyrovsky_magnification(l, 1.0, RHO)),
         f"sampled profile, {len(bl)} radii (integrated_flux_map_heyrovsky)": np.array(
             caldrith.integrated_flux_map_heyrovsky_magnification(l, 1.0, RHO, bl, bf)),
+        "limb-darkened, caldrith_ld": caldrith_ld.light_curve(t, T0, U0, TE, RHO, caldrith_ld.Linear(COEFFICIENT)),
     }
 
 
@@ -70,7 +73,7 @@ def draw(t: np.ndarray, values: dict[str, np.ndarray], path: Path) -> None:
     names = list(values)
     reference = values[names[3]]
     styles = {names[0]: ("0.6", "--"), names[1]: ("C0", "-"), names[2]: ("C1", "-"), names[3]: ("k", "-"),
-              names[4]: ("C2", ":")}
+              names[4]: ("C2", ":"), names[5]: ("C3", "--")}
     fig, (top, bottom) = plt.subplots(2, 1, figsize=(8.5, 8.5), sharex=True, gridspec_kw={"height_ratios": [3, 2]})
     for name in names:
         colour, line = styles[name]
