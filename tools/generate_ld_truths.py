@@ -156,30 +156,6 @@ def grid():
 # The mathematics.
 
 
-def cel(kc, p, a, b):
-    """Bulirsch's complete elliptic integral
-    cel(kc, p, a, b) = integral_0^(pi/2) (a cos^2 t + b sin^2 t) / ((cos^2 t + p sin^2 t) sqrt(cos^2 t + kc^2 sin^2 t)) dt
-    for p > 0, by Bulirsch's quadratically convergent transformation, to the working precision."""
-    tolerance = mpmath.mpf(10) ** (-(mpmath.mp.dps // 2 + 2))
-    kc = abs(kc)
-    e, em = kc, mpmath.mpf(1)
-    p = mpmath.sqrt(p)
-    b = b / p
-    while True:
-        f = a
-        a = a + b / p
-        g = e / p
-        b = 2 * (b + f * g)
-        p = g + p
-        g = em
-        em = kc + em
-        if abs(g - kc) <= g * tolerance:
-            break
-        kc = 2 * mpmath.sqrt(e)
-        e = kc * em
-    return mpmath.pi / 2 * (b + a * em) / (em * (em + p))
-
-
 def ring_mean(u, s):
     """Abar(u, s): the mean of A over the circle of radius s > 0 whose centre lies u > 0 from the lens, s != u."""
     t, g = u + s, s - u
@@ -187,7 +163,7 @@ def ring_mean(u, s):
     q = 4 + g2
     p = g2 / t2
     kc = mpmath.sqrt(g2 * (4 + t2) / (t2 * q))
-    return 2 * cel(kc, p, 2 + g2, 2 * p + g2) / (mpmath.pi * t * mpmath.sqrt(q))
+    return 2 * lensing_references.cel(kc, p, 2 + g2, 2 * p + g2) / (mpmath.pi * t * mpmath.sqrt(q))
 
 
 def cut(points, singular, ratio):

@@ -81,30 +81,6 @@ _WEIGHTS = [t * (1 - 0.6 * (1 - math.sqrt(1 - t * t))) for t in _RADII]
 DISCRETE = {"bl": _RADII, "bf": [w / sum(_WEIGHTS) for w in _WEIGHTS]}
 
 
-def cel(kc, p, a, b):
-    """Bulirsch's complete elliptic integral
-    cel(kc, p, a, b) = integral over [0, pi/2] of (a cos^2 + b sin^2) / ((cos^2 + p sin^2) sqrt(cos^2 + kc^2 sin^2)),
-    for p > 0, by its Gauss (AGM-like) transformation, to the working precision."""
-    tolerance = mpmath.mpf(10) ** (-(mpmath.mp.dps // 2 + 2))
-    kc = abs(kc)
-    e, em = kc, mpmath.mpf(1)
-    p = mpmath.sqrt(p)
-    b = b / p
-    while True:
-        f = a
-        a = a + b / p
-        g = e / p
-        b = 2 * (b + f * g)
-        p = g + p
-        g = em
-        em = kc + em
-        if abs(g - kc) <= g * tolerance:
-            break
-        kc = 2 * mpmath.sqrt(e)
-        e = kc * em
-    return mpmath.pi / 2 * (b + a * em) / (em * (em + p))
-
-
 def ring_mean(l, r, c):
     """The mean point-lens magnification over the ring of radius r whose centre lies l from the lens
     (l, r >= 0, l != r; lengths in stellar radii, c the Einstein radius):
@@ -116,7 +92,7 @@ def ring_mean(l, r, c):
     q = 4 * c2 + g2
     p = g2 / s2
     kc = mpmath.sqrt(g2 * (4 * c2 + s2) / (s2 * q))
-    bracket = cel(kc, p, 2 * c2 + g2, 2 * c2 * p + g2)
+    bracket = lensing_references.cel(kc, p, 2 * c2 + g2, 2 * c2 * p + g2)
     return 2 * bracket / (mpmath.pi * s * mpmath.sqrt(q))
 
 

@@ -20,6 +20,7 @@
 #include <array>
 #include <cmath>
 #include <limits>
+#include <optional>
 #include <utility>
 
 #include "common/constants.hpp"
@@ -109,20 +110,28 @@ struct LimbWindow {
     double floor;
 };
 
+// The point source (ρ ≤ 0) and the far-field series beyond u = 1000ρ (30ρ
+// for small stars, ρ < 1e-4), for a finite u; nothing elsewhere.
+std::optional<double> point_or_far(double u, double rho) {
+    if (rho <= 0.0) {
+        return point_source(u);
+    }
+    const double far_position = rho < SMALL_SOURCE_RADIUS ? SMALL_SOURCE_FAR_POSITION : FAR_FIELD_POSITION;
+    if (u > far_position * rho && u < std::numeric_limits<double>::infinity()) {
+        return uniform_disk_far_field(u, rho);
+    }
+    return std::nullopt;
+}
+
 // The branches of the kernel, in this order: the point source (ρ ≤ 0); the
 // far-field series beyond u = 1000ρ (30ρ for small stars), for a finite u;
 // for 0 < ρ < 1e-4 the small-source forms; otherwise the near-limb value and
 // the closed form.
 double uniform_disk(double u, double rho, LimbWindow window) {
-    if (rho <= 0.0) {
-        return point_source(u);
+    if (const auto value = point_or_far(u, rho)) {
+        return *value;
     }
-    const bool small = rho < SMALL_SOURCE_RADIUS;
-    const double far_position = small ? SMALL_SOURCE_FAR_POSITION : FAR_FIELD_POSITION;
-    if (u > far_position * rho && u < std::numeric_limits<double>::infinity()) {
-        return uniform_disk_far_field(u, rho);
-    }
-    if (small) {
+    if (rho < SMALL_SOURCE_RADIUS) {
         if (window.relative * rho > std::fabs(u - rho)) {
             return uniform_disk_on_limb(rho);
         }
@@ -142,18 +151,13 @@ double witt_mao_magnification_scaled(double u, double rho) { return uniform_disk
 double witt_mao_magnification_narrow(double u, double rho) { return uniform_disk(u, rho, {1e-5, 0.0}); }
 
 double uniform_disk_magnification(double u, double rho) {
-    if (rho <= 0.0) {
-        return point_source(u);
-    }
-    const bool small = rho < SMALL_SOURCE_RADIUS;
-    const double far_position = small ? SMALL_SOURCE_FAR_POSITION : FAR_FIELD_POSITION;
-    if (u > far_position * rho && u < std::numeric_limits<double>::infinity()) {
-        return uniform_disk_far_field(u, rho);
+    if (const auto value = point_or_far(u, rho)) {
+        return *value;
     }
     if (u == rho) {
         return uniform_disk_on_limb(rho);
     }
-    if (small) {
+    if (rho < SMALL_SOURCE_RADIUS) {
         return small_uniform_disk(u, rho);
     }
     if (std::fabs(u - rho) < NEAR_LIMB_BAND * rho) {

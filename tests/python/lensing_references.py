@@ -142,5 +142,29 @@ def uniform_disk(u, rho, dps=30):
         ) / mpmath.pi
 
 
+def cel(kc, p, a, b):
+    """Bulirsch's complete elliptic integral
+    cel(kc, p, a, b) = integral over [0, pi/2] of (a cos^2 + b sin^2) / ((cos^2 + p sin^2) sqrt(cos^2 + kc^2 sin^2)),
+    for p > 0, by its Gauss (AGM-like) transformation, to the working precision."""
+    tolerance = mpmath.mpf(10) ** (-(mpmath.mp.dps // 2 + 2))
+    kc = abs(kc)
+    e, em = kc, mpmath.mpf(1)
+    p = mpmath.sqrt(p)
+    b = b / p
+    while True:
+        f = a
+        a = a + b / p
+        g = e / p
+        b = 2 * (b + f * g)
+        p = g + p
+        g = em
+        em = kc + em
+        if abs(g - kc) <= g * tolerance:
+            break
+        kc = 2 * mpmath.sqrt(e)
+        e = kc * em
+    return mpmath.pi / 2 * (b + a * em) / (em * (em + p))
+
+
 def relative_error(value, reference):
     return abs(float((value - reference) / reference))
