@@ -48,13 +48,28 @@ double on_limb(double rho) {
     return ((1.0 + q) / q * (std::asin((q - 1.0) / (1.0 + q)) + HALF_PI) + 2.0 / rho) / PI;
 }
 
+// The quantities of the closed form at (u, ρ) that both of its evaluations
+// form alike.
+struct ClosedForm {
+    double u, rho, d, s, q, n, w;
+
+    ClosedForm(double separation, double radius)
+        : u(separation), rho(radius), d(u - rho), s(rho + u), q(rho * rho), n((4.0 * rho * u) / (s * s)),
+          w(std::sqrt(d * d + 4.0)) {}
+
+    // The three terms, from E, K and Π, in their fixed grouping.
+    double magnification(double e, double big_k, double p) const {
+        const double t_e = e * ((w * s) / (2.0 * q));
+        const double t_k = (d * ((u * u - q) * 0.5 + 4.0) / (w * q)) * big_k;
+        const double d2 = d * d;
+        const double t_p = p * (((d2 + d2) * (1.0 + q)) / (w * (q * s)));
+        return (t_p + (t_e - t_k)) / PI;
+    }
+};
+
 double general(double u, double rho) {
-    const double d = u - rho;
-    const double s = rho + u;
-    const double q = rho * rho;
-    const double n = (4.0 * rho * u) / (s * s);
-    const double w = std::sqrt(d * d + 4.0);
-    const double k = std::sqrt(4.0 * n) / w;
+    const ClosedForm form(u, rho);
+    const double k = std::sqrt(4.0 * form.n) / form.w;
     const double m = k * k;
 
     const auto e = ellipe(m);
@@ -65,41 +80,29 @@ double general(double u, double rho) {
     if (!big_k) {
         return NAN_VALUE;
     }
-    const auto p = ellippi(n, m);
+    const auto p = ellippi(form.n, m);
     if (!p) {
         return NAN_VALUE;
     }
-    const double t_e = *e * ((w * s) / (2.0 * q));
-    const double t_k = (d * ((u * u - q) * 0.5 + 4.0) / (w * q)) * *big_k;
-    const double d2 = d * d;
-    const double t_p = *p * (((d2 + d2) * (1.0 + q)) / (w * (q * s)));
-    return (t_p + (t_e - t_k)) / PI;
+    return form.magnification(*e, *big_k, *p);
 }
 
 // The closed form near the limb (u → ρ), where 1 − n = ((u − ρ)/(u + ρ))²
 // keeps few digits when formed from n: E, K and Π from Carlson's integrals
 // with 1 − n and 1 − m formed from d = u − ρ directly,
 //   1 − m = d² (4 + s²) / (s² (4 + d²)),   K = RF(0, 1 − m, 1),
-//   E = K − (m/3) RD(0, 1 − m, 1),          Π = K + (n/3) RJ(0, 1 − m, 1, 1 − n),
-// and the three terms of the closed form in their usual grouping.
+//   E = K − (m/3) RD(0, 1 − m, 1),          Π = K + (n/3) RJ(0, 1 − m, 1, 1 − n).
 double near_limb(double u, double rho) {
-    const double d = u - rho;
-    const double s = rho + u;
-    const double q = rho * rho;
-    const double n = (4.0 * rho * u) / (s * s);
-    const double w = std::sqrt(d * d + 4.0);
-    const double d2 = d * d;
-    const double s2 = s * s;
+    const ClosedForm form(u, rho);
+    const double d2 = form.d * form.d;
+    const double s2 = form.s * form.s;
     const double one_minus_n = d2 / s2;
     const double one_minus_m = d2 * (4.0 + s2) / (s2 * (4.0 + d2));
     const double m = 1.0 - one_minus_m;
     const double big_k = elliprf(0.0, one_minus_m, 1.0);
     const double e = big_k - m / 3.0 * elliprd(0.0, one_minus_m, 1.0);
-    const double p = big_k + n / 3.0 * elliprj(0.0, one_minus_m, 1.0, one_minus_n);
-    const double t_e = e * ((w * s) / (2.0 * q));
-    const double t_k = (d * ((u * u - q) * 0.5 + 4.0) / (w * q)) * big_k;
-    const double t_p = p * (((d2 + d2) * (1.0 + q)) / (w * (q * s)));
-    return (t_p + (t_e - t_k)) / PI;
+    const double p = big_k + form.n / 3.0 * elliprj(0.0, one_minus_m, 1.0, one_minus_n);
+    return form.magnification(e, big_k, p);
 }
 
 // The half-width of the band around the limb (|u − ρ| below it) in which
