@@ -3,8 +3,9 @@
 Prints, for pools of 1 and 2 workers (each measured in its own interpreter, the pool's size
 being fixed by RAYON_NUM_THREADS when the first parallel call builds it):
   - nanoseconds per element for 10^6 positions (l uniform in [0, 3], rho = 0.05) and the speed-up;
-  - for lists of 1, 10, 100 and 1000 elements, the time per call and the pool's per-call overhead
-    against evaluating the same elements on the calling thread.
+  - for lists of 1, 10, 100 and 1000 elements, the time per call and its overhead against
+    evaluating the same elements on the calling thread (where calls of one worker, and lists of
+    less work than the pool's hand-off, are evaluated: bench/small_calls.py).
 
 The interpreters for 1 and 2 workers take turns for a few rounds, and timings are the fastest
 seen (medians where stated), so that other load on the machine disturbs the figures less.
@@ -176,7 +177,8 @@ def report(results):
         "  the calling thread, minus the same boundary costs). difference = pool call - calling thread:\n"
         "  the pool's net cost (negative: a gain). trivial-kernel difference: the same with\n"
         f"  rstar = {TRIVIAL_RSTAR} (a few operations per element), i.e. the pool's own cost per call.\n"
-        "  n = 1 runs on the calling thread, so its differences are noise."
+        "  Lists run on the workers only with T = 2 and n >= 273 (1000 here); every other call runs\n"
+        "  on the calling thread, so its differences are noise."
     )
 
 

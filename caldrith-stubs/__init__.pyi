@@ -37,8 +37,9 @@ def witt_mao_magnification(l: _Reals, re: _Real, rstar: _Real) -> list[float]:
     """Magnification of a uniform disk (no limb darkening) at each separation in ``l``.
 
     Closed form of Witt & Mao (1994) in complete elliptic integrals, evaluated in parallel on the
-    module's pool of worker threads: the fastest function here, the one to use when the limb does
-    not matter or for a first fit.
+    module's pool of worker threads (a list of up to 272 positions, too little work to gain from
+    the workers, on the calling thread): the fastest function here, the one to use when the limb
+    does not matter or for a first fit.
 
     ``l`` in stellar radii; ``re`` and ``rstar`` in one common unit.
 
@@ -89,7 +90,8 @@ def multi_witt_mao_magnification(l: _Reals, re: _Reals, rstar: _Reals) -> list[l
     One inner list per pair, Einstein radius outer and stellar radius inner: the list at index
     i × len(rstar) + j belongs to (re[i], rstar[j]) and equals
     ``witt_mao_magnification(l, re[i], rstar[j])``. All pairs and positions are evaluated in
-    parallel on the module's pool of worker threads; use it to scan a grid of radii in one call.
+    parallel on the module's pool of worker threads (at most 272 positions times pairs in all, on
+    the calling thread); use it to scan a grid of radii in one call.
 
     ``l`` in stellar radii; ``re`` and ``rstar`` in one common unit.
 

@@ -18,6 +18,7 @@
 
 #include <algorithm>
 #include <array>
+#include <chrono>
 #include <cmath>
 #include <limits>
 #include <optional>
@@ -207,7 +208,14 @@ namespace {
 // The uniform-disk kernel at the positions of a list, one by one or a chunk
 // at a time with the batch kernel.
 struct UniformDiskAt {
+    // The batch kernel's time per position on one core, AVX2 and AVX-512
+    // paths (bench/pool_hand_off.cpp); it decides whether a list is worth
+    // sharing with the pool's workers.
+    static constexpr std::chrono::nanoseconds ELEMENT_COST{110};
+
     double rho;
+
+    std::chrono::nanoseconds element_cost() const { return ELEMENT_COST; }
 
     double operator()(double position) const { return witt_mao_magnification_scaled(position * rho, rho); }
 
@@ -222,6 +230,17 @@ struct UniformDiskAt {
             }
             batch.uniform_disk({u.data(), count}, {&rho, 1}, NearLimbWindow::standard, {results + begin, count});
         }
+    }
+};
+
+// One star, given as the pair (re, rstar), at every position of a list.
+struct StarAt {
+    std::span<const double> l;
+
+    std::chrono::nanoseconds element_cost() const { return UniformDiskAt::ELEMENT_COST * l.size(); }
+
+    std::vector<double> operator()(const std::pair<double, double>& star) const {
+        return witt_mao_magnification(l, star.first, star.second);
     }
 };
 
@@ -241,10 +260,7 @@ std::vector<std::vector<double>> multi_witt_mao_magnification(std::span<const do
             pairs.emplace_back(einstein, stellar);
         }
     }
-    return parallel_map(std::span<const std::pair<double, double>>(pairs),
-                        [l](const std::pair<double, double>& pair) {
-                            return witt_mao_magnification(l, pair.first, pair.second);
-                        });
+    return parallel_map(std::span<const std::pair<double, double>>(pairs), StarAt{l});
 }
 
 }  // namespace caldrith

@@ -16,7 +16,7 @@
 #include "common/interruption.hpp"
 #include "pool/cancel_flag.hpp"
 #include "pool/job.hpp"
-#include "pool/lock_latch.hpp"
+#include "pool/latch.hpp"
 #include "pool/worker.hpp"
 
 namespace caldrith::detail {
@@ -85,7 +85,7 @@ public:
 
 private:
     Body& body_;
-    LockLatch finished_;
+    Latch finished_;
     std::exception_ptr fault_;
 };
 

@@ -1,21 +1,24 @@
 // parallel_map: the order-preserving element map on a worker pool,
 //   result[i] = f(input[i]) for every i of the input,
 // exactly as many results as inputs, in input order, whatever threads
-// evaluated them. The range [0, n) starts as one chunk with the pool's thread
-// count as split budget; chunks are halved at len / 2 while the budget allows
-// (split_budget.hpp), and a chunk that is not split is evaluated in index order
-// on the thread that holds it, each result written to its own slot of the
-// result array, which is allocated once at full length. A map of one item runs
-// on the calling thread; a map of two or more from outside the pool runs on the
-// workers while the caller sleeps; a map started on a worker (a nested map)
-// splits there. A function object may evaluate a contiguous range as one
-// batch (see evaluate). A fault thrown by f reaches the caller once every chunk has
-// finished; with several, the one of the lowest-indexed faulting element wins.
-// A caller that asks to stop while it waits (its interruption check) gets
-// Interrupted once the work in flight has drained: chunks test the map's
-// cancellation flag before they start and between batches of CANCEL_BATCH
-// elements. A nested map started on a worker shares the flag of the map that
-// started it.
+// evaluated them. The range [0, n) starts as one chunk. A map worth sharing
+// with the workers (hand_off.hpp) gets the pool's thread count as split
+// budget: chunks are halved at len / 2 while the budget allows
+// (split_budget.hpp); from outside the pool such a map runs on the workers
+// while the caller sleeps, and a map started on a worker (a nested map) splits
+// there. Any other map (one item, one worker, or less work than the hand-off
+// costs) gets no budget and stays whole on the thread that starts it. A chunk
+// that is not split is evaluated in index order on the thread that holds it,
+// each result written to its own slot of the result array, which is allocated
+// once at full length; a function object may evaluate a contiguous range as
+// one batch (see evaluate). A fault thrown by f reaches the caller once every
+// chunk has finished; with several, the one of the lowest-indexed faulting
+// element wins. A caller that asks to stop while it waits (its interruption
+// check) gets Interrupted once the work in flight has drained: chunks test the
+// map's cancellation flag before they start and between batches of
+// CANCEL_BATCH elements, and there they also ask their thread's interruption
+// check, which only the caller of a map that stayed on its thread has. A
+// nested map started on a worker shares the flag of the map that started it.
 #pragma once
 
 #include <algorithm>
@@ -25,8 +28,10 @@
 #include <type_traits>
 #include <vector>
 
+#include "common/interruption.hpp"
 #include "pool/cancel_flag.hpp"
 #include "pool/global_pool.hpp"
+#include "pool/hand_off.hpp"
 #include "pool/split_budget.hpp"
 #include "pool/thread_pool.hpp"
 
@@ -57,6 +62,7 @@ public:
             if (cancelled()) {
                 return;
             }
+            throw_if_interrupted();
             const std::size_t batch_end = batch + std::min(end - batch, CANCEL_BATCH);
             evaluate(batch, batch_end);
             batch = batch_end;
@@ -102,7 +108,8 @@ auto parallel_map(ThreadPool& pool, std::span<const T> input, F&& f)
     detail::CancelFlag* nested_in = detail::Worker::current() != nullptr ? detail::current_cancel_flag() : nullptr;
     detail::ElementMap<T, R, std::remove_reference_t<F>> map(pool, input, results.data(), f,
                                                              nested_in != nullptr ? *nested_in : own_cancel);
-    map.run(0, input.size(), pool.thread_count(), false);
+    const std::size_t budget = detail::worth_sharing(f, input.size(), pool.thread_count()) ? pool.thread_count() : 0;
+    map.run(0, input.size(), budget, false);
     return results;
 }
 

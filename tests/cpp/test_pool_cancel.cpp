@@ -1,7 +1,8 @@
 // Stopping a parallel map at the request of its caller's interruption check:
 // the caller gets Interrupted once the work in flight has drained, nested maps
 // stop with their outer map, the pool runs the next map as before, and only
-// the caller's thread is ever asked.
+// the caller's thread is ever asked; a map that stays on the caller's thread
+// asks between its batches.
 #include <doctest/doctest.h>
 
 #include <atomic>
@@ -125,4 +126,36 @@ TEST_CASE("a check that never asks to stop is asked while the caller waits and c
     CHECK(results == input);
     CHECK(check.questions() >= 1);
     CHECK(check.askers() == std::set{std::this_thread::get_id()});
+}
+
+TEST_CASE("a map that stays on the caller's thread asks the check between batches and stops when told") {
+    // Four batches; a stated cost of nothing keeps the map on the caller's thread.
+    struct Cheap {
+        std::atomic<std::size_t>& evaluated;
+        std::chrono::nanoseconds element_cost() const { return std::chrono::nanoseconds{0}; }
+        std::size_t operator()(std::size_t i) const {
+            evaluated.fetch_add(1);
+            return i;
+        }
+    };
+    const auto input = indices(3 * caldrith::detail::CANCEL_BATCH + 5);
+    for (const std::size_t threads : {1, 2}) {
+        CAPTURE(threads);
+        auto pool = make_pool(threads);
+        std::atomic<std::size_t> evaluated{0};
+        CountingCheck never(static_cast<std::size_t>(-1));
+        CountingCheck second(2);
+        {
+            const InterruptionScope scope(never);
+            CHECK(parallel_map(*pool, std::span<const std::size_t>(input), Cheap{evaluated}) == input);
+        }
+        CHECK(never.questions() == 4);
+        evaluated = 0;
+        {
+            const InterruptionScope scope(second);
+            CHECK_THROWS_AS(parallel_map(*pool, std::span<const std::size_t>(input), Cheap{evaluated}), Interrupted);
+        }
+        CHECK(evaluated.load() == caldrith::detail::CANCEL_BATCH);
+        CHECK(second.askers() == std::set{std::this_thread::get_id()});
+    }
 }

@@ -6,6 +6,7 @@ the same list, and the interrupted call has to end well before that. How promptl
 measured by bench/interruption.py."""
 
 import json
+import os
 import signal
 import subprocess
 import sys
@@ -81,11 +82,19 @@ def check(report):
     return outcome
 
 
-@pytest.mark.parametrize("name", LONG_CALLS)
-def test_raising_signal_handler_stops_the_call(name):
+# Every list function on the machine's pool, and the two pooled ones on a pool of one worker, where
+# the whole list is evaluated on the calling thread.
+ALARM_CASES = [(name, None) for name in LONG_CALLS] + [
+    (name, "1") for name in ["witt_mao_magnification", "multi_witt_mao_magnification"]
+]
+
+
+@pytest.mark.parametrize("name, workers", ALARM_CASES)
+def test_raising_signal_handler_stops_the_call(name, workers):
     size, rest = LONG_CALLS[name]
     code = CHILD.format(name=name, size=size, rest=rest, arm=ALARM)
-    completed = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, timeout=600)
+    env = None if workers is None else dict(os.environ, RAYON_NUM_THREADS=workers)
+    completed = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, timeout=600, env=env)
     assert completed.returncode == 0, completed.stderr
     # Exactly the handler's exception, not chained to another one.
     assert check(json.loads(completed.stdout)) == ["Stop", "alarm", True]

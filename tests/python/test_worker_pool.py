@@ -119,6 +119,7 @@ CALLING_THREAD_CALLS = {
     [
         "witt_mao_magnification([], 1.0, 0.1)",
         "witt_mao_magnification([0.5], 1.0, 0.1)",
+        "witt_mao_magnification([0.5, 1.5], 1.0, 0.1)",
         "multi_witt_mao_magnification([], [1.0], [0.1])",
         "multi_witt_mao_magnification([0.5], [1.0], [0.1])",
         "multi_witt_mao_magnification([0.5], [], [0.1])",
@@ -157,9 +158,11 @@ RE, RSTAR = 1.0, 0.05
 @COUNTS_THREADS
 @pytest.mark.parametrize("workers", [1, 2, 3, 8, None])
 def test_results_are_identical_for_every_thread_count(machine, workers):
-    # Against each element's own one-element call, which runs on the calling thread. The nested maps
-    # include a point source (rstar 0), a negative radius, and re 0 (every element NaN). Changes of the
-    # variables after the first parallel call have no effect.
+    # Against each element's own one-element call, which runs on the calling thread. The lengths lie
+    # on both sides of the work below which a list stays on the calling thread (272 positions and 273
+    # at the pool's break-even; 136 and 137 positions of two stars). The nested maps include a point
+    # source (rstar 0), a negative radius, and re 0 (every element NaN). Changes of the variables
+    # after the first parallel call have no effect.
     counts_and_mismatches = run_child(
         f"""
         l = [float.fromhex(x) for x in {[x.hex() for x in POSITIONS]!r}]
@@ -172,12 +175,15 @@ def test_results_are_identical_for_every_thread_count(machine, workers):
         os.environ["RAYON_NUM_THREADS"] = str(added + 4)
         os.environ["RAYON_RS_NUM_CPUS"] = str(added + 5)
         expected = [one_at_a_time(l, {RE!r}, {RSTAR!r})]
-        for n in [2, 3, 5, 17, 64]:
+        for n in [2, 3, 5, 17, 64, 200, 272, 273, 400]:
             pooled.append(caldrith.witt_mao_magnification(l[:n], {RE!r}, {RSTAR!r}))
             expected.append(expected[0][:n])
         pooled += caldrith.multi_witt_mao_magnification(l, [{RE!r}], [{RSTAR!r}])
         pooled += caldrith.multi_witt_mao_magnification(l, [1.0, 0.0], [0.0, 0.05, 0.3, -0.2])
         expected += [one_at_a_time(l, re, rstar) for re, rstar in radii]
+        for n in [136, 137]:
+            pooled += caldrith.multi_witt_mao_magnification(l[:n], [1.0], [0.05, 0.3])
+            expected += [one_at_a_time(l[:n], 1.0, rstar) for rstar in [0.05, 0.3]]
         mismatches = [k for k, (a, b) in enumerate(zip(pooled, expected)) if bits(a) != bits(b)]
         print(json.dumps([added, threads() - before, mismatches]))
         """,

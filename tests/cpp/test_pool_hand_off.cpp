@@ -1,0 +1,126 @@
+// Which maps stay whole on the thread that starts them: those whose stated
+// work lies below the hand-off's break-even, and every map on one worker; the
+// others are shared with the workers. A map that stays is evaluated with the
+// function object's batch kernel, batch by batch, as a chunk on a worker is.
+#include <doctest/doctest.h>
+
+#include <chrono>
+#include <cstddef>
+#include <mutex>
+#include <set>
+#include <span>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "pool/parallel_map.hpp"
+#include "pool_testing.hpp"
+
+using caldrith::parallel_map;
+using caldrith::detail::CANCEL_BATCH;
+using caldrith::detail::HAND_OFF_BREAK_EVEN;
+using caldrith::testing::indices;
+using caldrith::testing::make_pool;
+using namespace std::chrono_literals;
+
+namespace {
+
+// What evaluated a map: the threads, and the ranges given to the batch kernel.
+struct Record {
+    std::mutex mutex;
+    std::set<std::thread::id> threads;
+    std::vector<std::pair<std::size_t, std::size_t>> chunks;
+    std::size_t single_calls = 0;
+};
+
+// An element function with a stated cost and a batch kernel; result 2i + 1.
+struct Costed {
+    std::chrono::nanoseconds cost;
+    Record& record;
+
+    std::chrono::nanoseconds element_cost() const { return cost; }
+
+    double operator()(std::size_t i) const {
+        const std::lock_guard lock(record.mutex);
+        ++record.single_calls;
+        record.threads.insert(std::this_thread::get_id());
+        return 2.0 * static_cast<double>(i) + 1.0;
+    }
+
+    void chunk(std::span<const std::size_t> inputs, double* results) const {
+        const std::lock_guard lock(record.mutex);
+        record.threads.insert(std::this_thread::get_id());
+        record.chunks.emplace_back(inputs.front(), inputs.front() + inputs.size());
+        for (std::size_t k = 0; k < inputs.size(); ++k) {
+            results[k] = 2.0 * static_cast<double>(inputs[k]) + 1.0;
+        }
+    }
+};
+
+std::vector<double> expected(std::size_t n) {
+    std::vector<double> values(n);
+    for (std::size_t i = 0; i < n; ++i) {
+        values[i] = 2.0 * static_cast<double>(i) + 1.0;
+    }
+    return values;
+}
+
+// Element costs whose products with `n` lie just below and at the break-even.
+std::pair<std::chrono::nanoseconds, std::chrono::nanoseconds> costs_around_break_even(std::size_t n) {
+    const auto at = std::chrono::nanoseconds((HAND_OFF_BREAK_EVEN.count() + n - 1) / n);
+    return {at - 1ns, at};
+}
+
+}  // namespace
+
+TEST_CASE("a map below the break-even stays on the calling thread, from the break-even on it is shared") {
+    for (const std::size_t thread_count : {1, 2, 3}) {
+        auto pool = make_pool(thread_count);
+        for (const std::size_t n : {2, 300, 3000}) {
+            const auto [below, at] = costs_around_break_even(n);
+            for (const auto cost : {below, at}) {
+                CAPTURE(thread_count);
+                CAPTURE(n);
+                CAPTURE(cost.count());
+                const auto input = indices(n);
+                Record record;
+                CHECK(parallel_map(*pool, std::span<const std::size_t>(input), Costed{cost, record}) == expected(n));
+                const bool stays = thread_count == 1 || cost == below;
+                if (stays) {
+                    CHECK(record.threads == std::set{std::this_thread::get_id()});
+                } else {
+                    CHECK(record.threads.count(std::this_thread::get_id()) == 0);
+                }
+            }
+        }
+    }
+}
+
+TEST_CASE("a map that stays is evaluated by its batch kernel, batch after batch in index order") {
+    auto pool = make_pool(2);
+    const std::size_t n = 3 * CANCEL_BATCH + 5;
+    const auto input = indices(n);
+    Record record;
+    CHECK(parallel_map(*pool, std::span<const std::size_t>(input), Costed{0ns, record}) == expected(n));
+    using Range = std::pair<std::size_t, std::size_t>;
+    CHECK(record.chunks == std::vector<Range>{{0, CANCEL_BATCH},
+                                              {CANCEL_BATCH, 2 * CANCEL_BATCH},
+                                              {2 * CANCEL_BATCH, 3 * CANCEL_BATCH},
+                                              {3 * CANCEL_BATCH, n}});
+    CHECK(record.single_calls == 0);
+}
+
+TEST_CASE("a cheap map nested in a shared one stays on the worker that runs its outer element") {
+    auto pool = make_pool(3);
+    const auto outer = indices(6);
+    const auto inner = indices(50);
+    std::vector<Record> records(outer.size());
+    const auto table = parallel_map(*pool, std::span<const std::size_t>(outer), [&](std::size_t row) {
+        return parallel_map(*pool, std::span<const std::size_t>(inner), Costed{1ns, records[row]});
+    });
+    CHECK(table == std::vector<std::vector<double>>(outer.size(), expected(inner.size())));
+    for (Record& record : records) {
+        REQUIRE(record.threads.size() == 1);
+        CHECK(*record.threads.begin() != std::this_thread::get_id());
+    }
+}
