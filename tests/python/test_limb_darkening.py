@@ -89,7 +89,7 @@ def test_laws_reduce_to_the_linear_law(special, linear):
 
 def test_laws_by_name_take_their_coefficients_in_order():
     assert ld.LAWS["quadratic"](0.4, 0.25) == ld.Quadratic(a=0.4, b=0.25)
-    assert ld.LAWS["four-parameter"](1, 2, 3, 4) == ld.FourParameter(a1=1, a2=2, a3=3, a4=4)
+    assert ld.LAWS["four-parameter"](0.1, 0.2, 0.3, 0.1) == ld.FourParameter(a1=0.1, a2=0.2, a3=0.3, a4=0.1)
     assert set(ld.LAWS) == {
         "uniform", "linear", "quadratic", "square-root", "logarithmic", "power-2", "four-parameter"
     }
