@@ -40,6 +40,8 @@ constexpr std::size_t MORE_NODES = 16;
 constexpr double NEAR_LIMB = 0.05;
 constexpr double LARGE_STAR = 0.5;
 constexpr std::size_t FEW_NODES = 8;
+constexpr double SHORT_PIECE = 0.5;
+constexpr std::size_t SHORT_PIECE_NODES = 10;
 constexpr double CLEAR_PIECE = 1.0;
 // How far the nodes are drawn towards the ring through the lens (order 3
 // after it, 4 before it) and towards the limb (4).
@@ -148,8 +150,12 @@ double LimbDarkenedStar::quadrature(double u, double l) const {
     const std::size_t count =
         one_piece || std::fabs(l - 1.0) < NEAR_LIMB || rho_ > LARGE_STAR ? MORE_NODES : NODES;
     // A piece between two kinks of a sampled law, clear of the ring through
-    // the lens by a few of its own widths, is smooth there: fewer nodes.
+    // the lens by its own width, is smooth there: fewer nodes.
     auto nodes_for = [&](double lo, double hi) {
+        // Of the two pieces of a lens inside the star, the shorter one needs fewer.
+        if (cuts.size() == 3 && count == NODES && hi - lo < SHORT_PIECE) {
+            return SHORT_PIECE_NODES;
+        }
         const double clearance = std::fmax(lo - l, l - hi) / (hi - lo);
         if (cuts.size() > 3 && rho_ <= LARGE_STAR && clearance >= CLEAR_PIECE) {
             return FEW_NODES;
