@@ -29,6 +29,7 @@ import numpy as np
 
 ROOT = pathlib.Path(__file__).resolve().parents[1]
 TRUTHS = ROOT / "tests" / "data" / "ld_truths.json"
+sys.path.insert(0, str(ROOT / "tests" / "python"))
 
 LAWS = {
     "uniform": "ld.Uniform()",
@@ -47,18 +48,13 @@ RHO = 0.01
 
 def accuracy():
     import caldrith_ld as ld
+    from ld_laws_reference import module_law
 
     data = json.loads(TRUTHS.read_text())
-
-    def law_of(spec):
-        if spec["kind"] == "Sampled":
-            return ld.Sampled(spec["r"], spec["I"])
-        return getattr(ld, spec["kind"])(*spec["coefficients"])
-
     by_law = collections.defaultdict(float)
     by_class = collections.defaultdict(float)
     for case in data["cases"]:
-        law = law_of(data["laws"][case["law"]])
+        law = module_law(data["laws"][case["law"]])
         value = ld.magnification(case["u"], case["rho"], law)
         error = float(abs(mpmath.mpf(float(value)) / mpmath.mpf(case["truth"]) - 1))
         l = case["u"] / case["rho"]

@@ -10,6 +10,7 @@ and the outside against u (Einstein radii), out to the far wings. Errors below 1
 
 import json
 import pathlib
+import sys
 
 import matplotlib
 import mpmath
@@ -21,6 +22,8 @@ import matplotlib.pyplot as plt  # noqa: E402
 import caldrith_ld as ld  # noqa: E402
 
 HERE = pathlib.Path(__file__).resolve().parent
+sys.path.insert(0, str(HERE.parents[1] / "tests" / "python"))
+from ld_laws_reference import module_law  # noqa: E402
 TRUTHS = HERE.parents[1] / "tests" / "data" / "ld_truths.json"
 OUTPUT = HERE / "accuracy.png"
 FLOOR = 1e-16
@@ -28,16 +31,10 @@ CENTRE_AT = 1e-7  # where l = 0 is drawn on the logarithmic axis
 FAMILIES = ["Uniform", "Linear", "Quadratic", "SquareRoot", "Logarithmic", "Power2", "FourParameter", "Sampled"]
 
 
-def law_of(spec):
-    if spec["kind"] == "Sampled":
-        return ld.Sampled(spec["r"], spec["I"])
-    return getattr(ld, spec["kind"])(*spec["coefficients"])
-
-
 def errors():
     """(family, l, u, error) of every truth."""
     data = json.loads(TRUTHS.read_text())
-    laws = {name: law_of(spec) for name, spec in data["laws"].items()}
+    laws = {name: module_law(law) for name, law in data["laws"].items()}
     rows = []
     for case in data["cases"]:
         value = float(ld.magnification(case["u"], case["rho"], laws[case["law"]]))

@@ -71,3 +71,12 @@ def profile(law):
 def kinks(law):
     """Radii inside (0, 1) where the profile is not smooth: the interior samples of a sampled law."""
     return list(law["r"][1:-1]) if law["kind"] == "Sampled" else []
+
+
+def module_law(law):
+    """The same law as an object of caldrith_ld, for the module's own evaluation of a truth."""
+    import caldrith_ld
+
+    if law["kind"] == "Sampled":
+        return caldrith_ld.Sampled(law["r"], law["I"])
+    return getattr(caldrith_ld, law["kind"])(*law["coefficients"])

@@ -21,12 +21,6 @@ from conftest import HOLDS_BACK_SIGNALS  # noqa: E402
 TRUTHS = json.loads((pathlib.Path(__file__).parents[1] / "data" / "ld_truths.json").read_text())
 
 
-def law_of(spec):
-    if spec["kind"] == "Sampled":
-        return ld.Sampled(spec["r"], spec["I"])
-    return getattr(ld, spec["kind"])(*spec["coefficients"])
-
-
 def cases_of(name):
     return [case for case in TRUTHS["cases"] if case["law"] == name]
 
@@ -34,7 +28,7 @@ def cases_of(name):
 # Measured worst relative error over these truths: 1.3e-8 (square-root law, lens 1e-5 inside the limb).
 @pytest.mark.parametrize("name", sorted(TRUTHS["laws"]))
 def test_against_the_truths(name):
-    law = law_of(TRUTHS["laws"][name])
+    law = ld_laws_reference.module_law(TRUTHS["laws"][name])
     cases = cases_of(name)
     failures = []
     for rho in sorted({case["rho"] for case in cases}):
@@ -49,7 +43,7 @@ def test_against_the_truths(name):
 
 
 def test_every_family_and_position_class_is_covered():
-    kinds = {spec["kind"] for spec in TRUTHS["laws"].values()}
+    kinds = {law["kind"] for law in TRUTHS["laws"].values()}
     assert kinds == {"Uniform", "Linear", "Quadratic", "SquareRoot", "Logarithmic", "Power2", "FourParameter", "Sampled"}
     ls = [case["u"] / case["rho"] for case in TRUTHS["cases"]]
     assert 0.0 in ls and min(abs(l - 1) for l in ls if l != 1) < 1e-8 and max(case["u"] for case in TRUTHS["cases"]) >= 1e3
@@ -57,15 +51,17 @@ def test_every_family_and_position_class_is_covered():
 
 @pytest.mark.parametrize("name", sorted(TRUTHS["laws"]))
 def test_law_intensity_against_the_reference(name):
-    spec = TRUTHS["laws"][name]
-    law = law_of(spec)
+    description = TRUTHS["laws"][name]
+    law = ld_laws_reference.module_law(description)
     mu = np.array([0.0, 1e-6, 0.01, 0.3, 0.5, 0.9, 1.0])
     with mpmath.workdps(30):
-        if spec["kind"] == "Sampled":
-            expected = [float(ld_laws_reference.sampled_intensity(spec["r"], spec["I"], mpmath.sqrt(1 - mpmath.mpf(m) ** 2)))
+        if description["kind"] == "Sampled":
+            expected = [float(ld_laws_reference.sampled_intensity(description["r"], description["I"],
+                                                                  mpmath.sqrt(1 - mpmath.mpf(m) ** 2)))
                         for m in mu]
         else:
-            expected = [float(ld_laws_reference.intensity(spec["kind"], spec["coefficients"], m)) for m in mu]
+            expected = [float(ld_laws_reference.intensity(description["kind"], description["coefficients"], m))
+                        for m in mu]
     assert law(mu) == pytest.approx(expected, rel=1e-13, abs=1e-14)
     assert law(0.5) == pytest.approx(expected[4], rel=1e-13)
 
