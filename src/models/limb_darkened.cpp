@@ -56,36 +56,72 @@ std::size_t far_field_terms(double l) {
 
 }  // namespace
 
-LimbDarkenedStar::LimbDarkenedStar(double rho, const LimbDarkeningLaw& law) : law_(law), rho_(rho) {
+LimbDarkenedStar::LimbDarkenedStar(double rho, const LimbDarkeningLaw& law)
+    : law_(law), rho_(rho), near_(Near::quadrature), far_field_start_(FAR_FIELD_START) {
     LimbDarkeningLaw::Moments moments = law.moments(STAR_FAR_FIELD_TERMS + 1);
     flux_ = moments.flux;
     means_ = std::move(moments.means);
+    if (rho <= SERIES_MAX_RHO) {
+        far_field_start_ = SERIES_MAX_Z;
+        if (const std::optional<BasisWeights> weights = law.basis_weights()) {
+            near_ = Near::series;
+            double flux = 0.0;
+            for (std::size_t b = 0; b < STAR_BASES; ++b) {
+                flux += (*weights)[b] * BASIS_FLUX[b];
+            }
+            for (std::size_t b = 0; b < STAR_BASES; ++b) {
+                series_weights_[b] = (*weights)[b] / flux;
+            }
+            order_weights_ = series_order_weights(rho);
+        } else if (law.kind() == LawKind::sampled) {
+            near_ = Near::sampled_series;
+            sampled_.emplace(rho, law);
+        }
+    } else if (law.kind() == LawKind::uniform) {
+        near_ = Near::uniform_disk;
+        far_field_start_ = UNIFORM_SERIES_START;
+    }
 }
 
 double LimbDarkenedStar::operator()(double u) const {
-    if (std::isnan(u)) {
-        return u;
+    double result;
+    chunk({&u, 1}, &result);
+    return result;
+}
+
+template <class NearStar>
+void LimbDarkenedStar::each_position(std::span<const double> u, double* results, NearStar&& near) const {
+    for (std::size_t i = 0; i < u.size(); ++i) {
+        const double x = std::fabs(u[i]);
+        if (std::isnan(x)) {
+            results[i] = x;
+        } else if (x == std::numeric_limits<double>::infinity()) {
+            results[i] = 1.0;
+        } else if (const double l = x / rho_; l < far_field_start_) {
+            results[i] = near(x, l);
+        } else {
+            results[i] = far_field(x, l);
+        }
     }
-    u = std::fabs(u);
-    if (u == std::numeric_limits<double>::infinity()) {
-        return 1.0;
-    }
-    const double l = u / rho_;
-    if (law_.kind() == LawKind::uniform && l < UNIFORM_SERIES_START) {
-        return uniform_disk_magnification(u, rho_);
-    }
-    return l >= FAR_FIELD_START ? far_field(u, l) : quadrature(u, l);
 }
 
 void LimbDarkenedStar::chunk(std::span<const double> u, double* results) const {
-    if (law_.kind() != LawKind::uniform) {
-        for (std::size_t i = 0; i < u.size(); ++i) {
-            results[i] = (*this)(u[i]);
+    switch (near_) {
+        case Near::series: {
+            SeriesPolynomials polynomials(series_weights_, order_weights_);
+            each_position(u, results, [&](double, double l) { return polynomials(locate_on_mesh(l)); });
+            return;
         }
-        return;
+        case Near::sampled_series:
+            each_position(u, results, [&](double x, double) { return (*sampled_)(x); });
+            return;
+        case Near::quadrature:
+            each_position(u, results, [&](double x, double l) { return quadrature(x, l); });
+            return;
+        case Near::uniform_disk: break;
     }
-    // A uniform star: its closed form, in batches, up to where the far-field
-    // series needs few terms.
+    // A uniform star larger than the series serves: its closed form, in
+    // batches, up to where the far-field series needs few terms.
     constexpr std::size_t BLOCK = 256;
     std::array<double, BLOCK> separations;
     std::array<double, BLOCK> values;
@@ -107,7 +143,7 @@ void LimbDarkenedStar::chunk(std::span<const double> u, double* results) const {
                 flush();
             }
         } else {
-            results[i] = (*this)(u[i]);
+            each_position(u.subspan(i, 1), results + i, [](double, double) { return 0.0; });
         }
     }
     flush();
@@ -124,9 +160,6 @@ double LimbDarkenedStar::far_field(double u, double l) const {
 
 double LimbDarkenedStar::quadrature(double u, double l) const {
     const double disk = uniform_disk_magnification(u, rho_);
-    if (law_.kind() == LawKind::uniform) {
-        return disk;
-    }
     // I = I(l) + (I − I(l)): the first part integrates to I(l) times the
     // uniform disk; beyond the limb the limb's value is taken out.
     const double reference = law_.at_radius(std::fmin(l, 1.0));

@@ -5,12 +5,19 @@
 //   A(u) = (1/N) ∫₀¹ I(t) 2t Ā(u, tρ) dt,   N = ∫₀¹ I(t) 2t dt,
 //
 // Ā(u, a) the mean point-lens magnification over the ring of radius a (the
-// thin-ring kernel). Two routes, by l = u/ρ:
+// thin-ring kernel). By ρ, the law and l = u/ρ:
 //
-// - l ≥ 1.6: the far-field series of the ring means weighted by the law's
-//   moments ⟨t^2k⟩, Ā = A(u) [1 + 2(1 − s)²/(1 + s) Σ_k (ρ/u)^2k ⟨t^2k⟩ R_k(s)]
-//   (far_field.hpp), with as many terms as l needs for 1e-11;
-// - l < 1.6: the law's value at the ring through the lens (or at the limb)
+// - far from the star: the far-field series of the ring means weighted by the
+//   law's moments ⟨t^2k⟩, Ā = A(u) [1 + 2(1 − s)²/(1 + s) Σ_k (ρ/u)^2k ⟨t^2k⟩ R_k(s)]
+//   (far_field.hpp), with as many terms as l needs for 1e-11; from l = 4 for
+//   the series routes below, from l = 1.6 for the quadrature;
+// - ρ ≤ 0.1 and l ≤ 4, a law that is a sum of tabulated bases (every closed
+//   form but power-2): the series in ρ² of star_series.hpp, one polynomial
+//   per position;
+// - ρ ≤ 0.1 and l ≤ 4, a sampled law: the same series for disks of
+//   brightness 1 and t at every sample radius, summed piece by piece
+//   (sampled_star.hpp);
+// - otherwise (power-2, larger stars), l < 1.6: the law's value at the ring through the lens (or at the limb)
 //   taken out, I = I(l) + (I − I(l)), the first part being the uniform disk
 //   exactly, the rest a fixed Gauss–Legendre quadrature of the thin-ring
 //   kernel. The rest vanishes at t = l, so the ring's logarithmic singularity
@@ -26,7 +33,11 @@
 #include <span>
 #include <vector>
 
+#include <optional>
+
 #include "models/limb_darkening_law.hpp"
+#include "models/sampled_star.hpp"
+#include "models/star_series.hpp"
 
 namespace caldrith {
 
@@ -48,6 +59,13 @@ public:
     std::chrono::nanoseconds element_cost() const;
 
 private:
+    // How positions near the star are computed.
+    enum class Near { series, sampled_series, uniform_disk, quadrature };
+
+    // results[i] at u[i], through `near` at |u|/ρ below the far field's start.
+    template <class NearStar>
+    void each_position(std::span<const double> u, double* results, NearStar&& near) const;
+
     double far_field(double u, double l) const;
     double quadrature(double u, double l) const;
 
@@ -55,6 +73,11 @@ private:
     double rho_;
     double flux_;
     std::vector<double> means_;  // ⟨t^2k⟩, k = 0..20
+    Near near_;
+    double far_field_start_;
+    BasisWeights series_weights_{};  // the law's basis weights over its flux
+    std::vector<double> order_weights_;
+    std::optional<SampledSeriesStar> sampled_;
 };
 
 }  // namespace caldrith

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <initializer_list>
+#include <utility>
 
 #include "kernels/gauss_legendre.hpp"
 
@@ -107,6 +109,36 @@ double LimbDarkeningLaw::at_mu(double mu) const {
         return samples_(std::sqrt(std::fmax((1.0 - mu) * (1.0 + mu), 0.0)), 0.0);
     }
     return closed_form_intensity(kind_, coefficients_, mu);
+}
+
+std::optional<BasisWeights> LimbDarkeningLaw::basis_weights() const {
+    const auto& c = coefficients_;
+    auto weights = [](std::initializer_list<std::pair<StarBasis, double>> terms) {
+        BasisWeights w{};
+        for (const auto& [basis, weight] : terms) {
+            w[static_cast<std::size_t>(basis)] = weight;
+        }
+        return w;
+    };
+    using enum StarBasis;
+    switch (kind_) {
+        case LawKind::uniform: return weights({{uniform, 1.0}});
+        case LawKind::linear: return weights({{uniform, 1.0 - c[0]}, {mu, c[0]}});
+        case LawKind::quadratic:
+            // 1 − a(1 − μ) − b(1 − μ)² = (1 − a − b) + (a + 2b) μ − b μ²
+            return weights({{uniform, 1.0 - c[0] - c[1]}, {mu, c[0] + 2.0 * c[1]}, {mu_squared, -c[1]}});
+        case LawKind::square_root: return weights({{uniform, 1.0 - c[0] - c[1]}, {mu, c[0]}, {sqrt_mu, c[1]}});
+        case LawKind::logarithmic: return weights({{uniform, 1.0 - c[0]}, {mu, c[0]}, {mu_log_mu, -c[1]}});
+        case LawKind::four_parameter:
+            return weights({{uniform, 1.0 - c[0] - c[1] - c[2] - c[3]},
+                            {sqrt_mu, c[0]},
+                            {mu, c[1]},
+                            {mu_three_halves, c[2]},
+                            {mu_squared, c[3]}});
+        case LawKind::power2:
+        case LawKind::sampled: return std::nullopt;
+    }
+    return std::nullopt;
 }
 
 std::span<const double> LimbDarkeningLaw::kinks() const noexcept {

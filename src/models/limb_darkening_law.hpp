@@ -20,8 +20,11 @@
 #include <span>
 #include <vector>
 
+#include <optional>
+
 #include "common/expected.hpp"
 #include "kernels/interp.hpp"
+#include "models/star_series.hpp"
 
 namespace caldrith {
 
@@ -57,6 +60,14 @@ public:
     // I at the radius t in [0, 1] (stellar radii), and at μ = √(1 − t²).
     double at_radius(double t) const;
     double at_mu(double mu) const;
+
+    // The law as a weighted sum of the bases of star_series.hpp, I = Σ_f w_f f:
+    // every closed form but power-2, whose exponent is free.
+    std::optional<BasisWeights> basis_weights() const;
+
+    // The radii and brightness of a sampled law (empty for a closed form).
+    std::span<const double> sample_radii() const noexcept { return radius_; }
+    std::span<const double> sample_intensities() const noexcept { return intensity_; }
 
     // The interior radii where the law has a kink, ascending (the samples
     // strictly between 0 and 1 of a sampled law; none for a closed form).

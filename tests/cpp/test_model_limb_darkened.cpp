@@ -103,9 +103,19 @@ TEST_CASE("a batch gives the bits of one position at a time; special positions")
         CHECK(star(std::numeric_limits<double>::infinity()) == 1.0);
         CHECK(star(-0.005) == star(0.005));
     }
-    // The uniform law is the uniform disk without a near-limb window.
-    const LimbDarkenedStar disk(0.01, uniform);
-    for (const double l : {0.0, 0.5, 0.999999, 1.0, 1.000001, 3.0}) {
-        CHECK(disk(l * 0.01) == caldrith::uniform_disk_magnification(l * 0.01, 0.01));
+    // The uniform law is the uniform disk without a near-limb window: from
+    // the series for a small star, the closed form itself for a larger one.
+    for (const double rho : {0.01, 0.5}) {
+        const LimbDarkenedStar disk(rho, uniform);
+        for (const double l : {0.0, 0.5, 0.999999, 1.0, 1.000001, 3.0}) {
+            CAPTURE(rho);
+            CAPTURE(l);
+            const double closed_form = caldrith::uniform_disk_magnification(l * rho, rho);
+            if (rho > caldrith::SERIES_MAX_RHO) {
+                CHECK(disk(l * rho) == closed_form);
+            } else {
+                CHECK(disk(l * rho) == doctest::Approx(closed_form).epsilon(1e-13));
+            }
+        }
     }
 }
