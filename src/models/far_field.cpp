@@ -11,6 +11,7 @@
 // whose square overflows loses them.
 #include "models/far_field.hpp"
 
+#include <algorithm>
 #include <cmath>
 
 #include "kernels/polynomial.hpp"
@@ -51,6 +52,12 @@ double uniform_disk_far_field(double u, double rho) {
     const auto [s, weight] = series_variables(u);
     const double series = x * (horner(UNIFORM_DISK_P1, s) + x * (horner(UNIFORM_DISK_P2, s) + x * horner(UNIFORM_DISK_P3, s)));
     return point_lens(u) * (1.0 + weight * series);
+}
+
+std::size_t star_far_field_terms(double l) {
+    constexpr double TERMS_PER_DECADE = 3.8;
+    const double terms = std::ceil(TERMS_PER_DECADE / std::log10(l));
+    return std::clamp(static_cast<std::size_t>(terms), std::size_t{3}, STAR_FAR_FIELD_TERMS);
 }
 
 double star_far_field(double u, double rho, std::span<const double> means) {

@@ -29,4 +29,8 @@ inline constexpr std::size_t STAR_FAR_FIELD_TERMS = 20;
 // terms fall as (ρ/u)^2k: 20 reach 1e-11 at u = 1.6ρ, 8 at u = 3ρ.
 double star_far_field(double u, double rho, std::span<const double> means);
 
+// The terms star_far_field needs at l = u/ρ ≥ 1.6 for 1e-11: 3.8 / log10 l,
+// at least 3 and at most STAR_FAR_FIELD_TERMS.
+std::size_t star_far_field_terms(double l);
+
 }  // namespace caldrith

@@ -17,26 +17,21 @@
 // - ρ ≤ 0.1 and l ≤ 4, a sampled law: the same series for disks of
 //   brightness 1 and t at every sample radius, summed piece by piece
 //   (sampled_star.hpp);
-// - otherwise (power-2, larger stars), l < 1.6: the law's value at the ring through the lens (or at the limb)
-//   taken out, I = I(l) + (I − I(l)), the first part being the uniform disk
-//   exactly, the rest a fixed Gauss–Legendre quadrature of the thin-ring
-//   kernel. The rest vanishes at t = l, so the ring's logarithmic singularity
-//   there becomes (t − l) ln|t − l|; the integral is split at t = l and at the
-//   kinks of a sampled law, its nodes drawn towards t = l and the limb, where
-//   the laws go as powers of μ.
+// - otherwise (power-2, larger stars), l < 1.6: a quadrature over the
+//   radius of the thin-ring kernel (star_quadrature.hpp).
 //
 // Accuracy: 1e-8 relative or better for every law, 1e-4 ≤ ρ ≤ 10, every u
 // (docs/, bench/limb_darkened.py).
 #pragma once
 
 #include <chrono>
+#include <optional>
 #include <span>
 #include <vector>
 
-#include <optional>
-
 #include "models/limb_darkening_law.hpp"
 #include "models/sampled_star.hpp"
+#include "models/star_quadrature.hpp"
 #include "models/star_series.hpp"
 
 namespace caldrith {
@@ -67,7 +62,6 @@ private:
     void each_position(std::span<const double> u, double* results, NearStar&& near) const;
 
     double far_field(double u, double l) const;
-    double quadrature(double u, double l) const;
 
     const LimbDarkeningLaw& law_;
     double rho_;
@@ -78,6 +72,7 @@ private:
     BasisWeights series_weights_{};  // the law's basis weights over its flux
     std::vector<double> order_weights_;
     std::optional<SampledSeriesStar> sampled_;
+    std::optional<QuadratureStar> quadrature_;
 };
 
 }  // namespace caldrith

@@ -1,6 +1,5 @@
 #include "models/sampled_star.hpp"
 
-#include <algorithm>
 #include <array>
 #include <cmath>
 
@@ -27,13 +26,6 @@ constexpr DiskMoments DISK_MOMENTS = [] {
     return m;
 }();
 
-// The far-field terms a disk needs at l of its radii (l > SERIES_MAX_Z):
-// as for a star, 3.8 / log10 l.
-std::size_t far_field_terms(double l) {
-    const double terms = std::ceil(3.8 / std::log10(l));
-    return std::clamp(static_cast<std::size_t>(terms), std::size_t{3}, STAR_FAR_FIELD_TERMS);
-}
-
 }  // namespace
 
 SampledSeriesStar::SampledSeriesStar(double rho, const LimbDarkeningLaw& law) : law_(law), rho_(rho), flux_(0.0) {
@@ -58,7 +50,7 @@ SampledSeriesStar::DiskSums SampledSeriesStar::disk_sums(std::size_t j, double u
     }
     const double z = u / (r * rho_);
     if (z > SERIES_MAX_Z) {
-        const std::size_t terms = far_field_terms(z);
+        const std::size_t terms = star_far_field_terms(z);
         const double disk = r * rho_;
         return {r * r * star_far_field(u, disk, std::span<const double>(DISK_MOMENTS.uniform).first(terms)),
                 r * r * r * (2.0 / 3.0) * star_far_field(u, disk, std::span<const double>(DISK_MOMENTS.radial).first(terms))};
