@@ -73,6 +73,10 @@ __all__ = [
     "Sampled",
     "magnification",
     "light_curve",
+    "gradient",
+    "light_curve_gradient",
+    "Gradient",
+    "LightCurveGradient",
 ]
 
 # The smallest intensity a law may reach on 0 ≤ μ ≤ 1: 0, up to the rounding of its coefficients
@@ -291,25 +295,97 @@ def _take(law: Law, *names: str) -> None:
     law._check()
 
 
-def magnification(u: npt.ArrayLike, rho: SupportsFloat, law: Law = Uniform()) -> npt.NDArray[np.float64]:
+Laws = Law | Sequence[Law]
+
+
+def _describe(law: object) -> tuple[int, tuple[float, ...], tuple[float, ...], tuple[float, ...]]:
+    if not isinstance(law, Law):
+        raise TypeError(f"law must be a law of caldrith_ld (Uniform(), Linear(u), ...), not {type(law).__name__}")
+    r, intensity = law._samples()
+    return (law._kind, law._coefficients(), r, intensity)
+
+
+def _laws(law: object) -> tuple[list[tuple[int, tuple[float, ...], tuple[float, ...], tuple[float, ...]]], bool]:
+    """The laws' descriptions for the core, and whether one law was given (not a sequence)."""
+    if isinstance(law, Law):
+        return [_describe(law)], True
+    if isinstance(law, (str, bytes)) or not isinstance(law, Sequence) or len(law) == 0:
+        raise TypeError("law must be a law of caldrith_ld (Uniform(), Linear(u), ...) or a non-empty sequence of them, "
+                        f"not {type(law).__name__}")
+    return [_describe(item) for item in law], False
+
+
+def _radius(rho: SupportsFloat) -> float:
+    radius = _real("rho", rho)
+    if not radius > 0.0:
+        raise ValueError(f"rho must be positive, not {radius!r}")
+    return radius
+
+
+def magnification(u: npt.ArrayLike, rho: SupportsFloat, law: Laws = Uniform()) -> npt.NDArray[np.float64]:
     """The magnification of a star of radius ``rho`` with brightness ``law`` at separations ``u``.
 
     ``u``: lens–source separations in Einstein radii, any array or sequence of real numbers (its
     shape is kept; the sign is ignored). ``rho``: the stellar radius in Einstein radii, finite and
-    positive. ``law``: a law of this module, by default a uniform disk.
+    positive. ``law``: a law of this module, by default a uniform disk; or a sequence of laws (one
+    per band, say), which share the work.
 
-    Returns a float64 array of the shape of ``u``: NaN where ``u`` is NaN, 1 where it is infinite.
+    Returns a float64 array of the shape of ``u`` (for a sequence of laws, of shape
+    ``(len(law), *u.shape)``, one row per law): NaN where ``u`` is NaN, 1 where it is infinite.
     """
-    if not isinstance(law, Law):
-        raise TypeError(f"law must be a law of caldrith_ld (Uniform(), Linear(u), ...), not {type(law).__name__}")
-    radius = _real("rho", rho)
-    if not radius > 0.0:
-        raise ValueError(f"rho must be positive, not {radius!r}")
+    laws, single = _laws(law)
+    radius = _radius(rho)
     positions = _reals("u", u)
-    out = np.empty(positions.shape)
-    r, intensity = law._samples()
-    _core.magnification(positions.reshape(-1), out.reshape(-1), radius, law._kind, law._coefficients(), r, intensity)
-    return out
+    out = np.empty((len(laws), *positions.shape))
+    _core.magnification(positions.reshape(-1), out.reshape(-1), radius, laws)
+    return out[0] if single else out
+
+
+@dataclass(frozen=True)
+class Gradient:
+    """A magnification with its derivatives, each an array of the positions' shape:
+    ``d_u`` at fixed rho (its sign follows u's), ``d_rho`` at fixed u, and ``d_coefficients``
+    of shape ``(n, *u.shape)``, one row per coefficient of the law in its constructor's order
+    (Power2: c, alpha; Sampled: each intensity sample; Uniform: none)."""
+
+    value: npt.NDArray[np.float64]
+    d_u: npt.NDArray[np.float64]
+    d_rho: npt.NDArray[np.float64]
+    d_coefficients: npt.NDArray[np.float64]
+
+
+def _gradient_rows(positions: npt.NDArray[np.float64], radius: float,
+                   laws: list[tuple[int, tuple[float, ...], tuple[float, ...], tuple[float, ...]]]) -> list[npt.NDArray[np.float64]]:
+    """For each law, its rows of derivatives from the core: value, d_u, d_rho, then one per coefficient."""
+    counts = [3 + (len(r) if kind == Sampled._kind else len(coefficients)) for kind, coefficients, r, _ in laws]
+    out = np.empty((sum(counts), *positions.shape))
+    _core.gradient(positions.reshape(-1), out.reshape(-1), radius, laws)
+    return np.split(out, np.cumsum(counts)[:-1])
+
+
+def gradient(u: npt.ArrayLike, rho: SupportsFloat, law: Laws = Uniform()) -> Any:
+    """The magnification of ``magnification(u, rho, law)`` with its derivatives in u, rho and the law's
+    coefficients: a ``Gradient`` (a list of them for a sequence of laws).
+
+    At the limb itself (u = rho exactly) dA/du diverges logarithmically for a law bright there."""
+    laws, single = _laws(law)
+    radius = _radius(rho)
+    positions = _reals("u", u)
+    results = [Gradient(rows[0], rows[1], rows[2], rows[3:]) for rows in _gradient_rows(positions, radius, laws)]
+    return results[0] if single else results
+
+
+def _trajectory(t: npt.ArrayLike, t0: SupportsFloat, u0: SupportsFloat, tE: SupportsFloat
+                ) -> tuple[npt.NDArray[np.float64], npt.NDArray[np.float64], float, float]:
+    """u(t) on the straight trajectory, with tau = (t - t0)/tE, u0 and tE as floats."""
+    times = _reals("t", t)
+    peak = _real("t0", t0)
+    impact = _real("u0", u0)
+    crossing = _real("tE", tE)
+    if not crossing > 0.0:
+        raise ValueError(f"tE must be positive, not {crossing!r}")
+    tau = (times - peak) / crossing
+    return np.hypot(impact, tau), tau, impact, crossing
 
 
 def light_curve(
@@ -318,15 +394,50 @@ def light_curve(
     u0: SupportsFloat,
     tE: SupportsFloat,
     rho: SupportsFloat,
-    law: Law = Uniform(),
+    law: Laws = Uniform(),
 ) -> npt.NDArray[np.float64]:
     """The magnification at times ``t`` of a source on a straight trajectory past the lens:
     u(t) = √(u0² + ((t − t0) / tE)²), with the closest approach ``u0`` (Einstein radii) at ``t0``
-    and the Einstein time ``tE`` (positive, in the unit of ``t``)."""
-    times = _reals("t", t)
-    peak = _real("t0", t0)
-    impact = _real("u0", u0)
-    crossing = _real("tE", tE)
-    if not crossing > 0.0:
-        raise ValueError(f"tE must be positive, not {crossing!r}")
-    return magnification(np.hypot(impact, (times - peak) / crossing), rho, law)
+    and the Einstein time ``tE`` (positive, in the unit of ``t``). ``law`` as for ``magnification``."""
+    u, _, _, _ = _trajectory(t, t0, u0, tE)
+    return magnification(u, rho, law)
+
+
+@dataclass(frozen=True)
+class LightCurveGradient:
+    """A light curve with its derivatives in t0, u0, tE, rho and the law's coefficients, each of the times'
+    shape (``d_coefficients`` of shape ``(n, *t.shape)``, as in ``Gradient``)."""
+
+    value: npt.NDArray[np.float64]
+    d_t0: npt.NDArray[np.float64]
+    d_u0: npt.NDArray[np.float64]
+    d_tE: npt.NDArray[np.float64]
+    d_rho: npt.NDArray[np.float64]
+    d_coefficients: npt.NDArray[np.float64]
+
+
+def light_curve_gradient(
+    t: npt.ArrayLike,
+    t0: SupportsFloat,
+    u0: SupportsFloat,
+    tE: SupportsFloat,
+    rho: SupportsFloat,
+    law: Laws = Uniform(),
+) -> Any:
+    """``light_curve`` with its derivatives: a ``LightCurveGradient`` (a list of them for a sequence of laws).
+
+    With u = √(u0² + τ²), τ = (t − t0)/tE: ∂u/∂t0 = −τ/(tE u), ∂u/∂u0 = u0/u, ∂u/∂tE = −τ²/(tE u); where
+    u = 0 the derivatives in t0, u0 and tE are 0 (A is even in u there)."""
+    u, tau, impact, crossing = _trajectory(t, t0, u0, tE)
+    laws, single = _laws(law)
+    radius = _radius(rho)
+    with np.errstate(invalid="ignore", divide="ignore"):
+        inverse = np.where(u > 0.0, 1.0 / u, 0.0)
+    du_dt0 = -tau / crossing * inverse
+    du_du0 = impact * inverse
+    du_dtE = -tau * tau / crossing * inverse
+    results = []
+    for rows in _gradient_rows(u, radius, laws):
+        d_u = rows[1]
+        results.append(LightCurveGradient(rows[0], d_u * du_dt0, d_u * du_du0, d_u * du_dtE, rows[2], rows[3:]))
+    return results[0] if single else results

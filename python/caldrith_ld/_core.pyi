@@ -2,15 +2,11 @@
 
 from collections.abc import Buffer, Sequence
 
-def magnification(
-    u: Buffer,
-    out: Buffer,
-    rho: float,
-    kind: int,
-    coefficients: Sequence[float],
-    radius: Sequence[float],
-    intensity: Sequence[float],
-) -> None: ...
+# A law as the core takes it: (kind, coefficients, radius, intensity).
+_LawDescription = tuple[int, Sequence[float], Sequence[float], Sequence[float]]
+
+def magnification(u: Buffer, out: Buffer, rho: float, laws: Sequence[_LawDescription]) -> None: ...
+def gradient(u: Buffer, out: Buffer, rho: float, laws: Sequence[_LawDescription]) -> None: ...
 def intensity(
     mu: Buffer,
     out: Buffer,

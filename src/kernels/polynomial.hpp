@@ -16,4 +16,20 @@ constexpr double horner(std::span<const double> coefficients, double x) {
     return value;
 }
 
+// The polynomial and its derivative at x, by Horner's rule for both.
+struct ValueAndDerivative {
+    double value;
+    double derivative;
+};
+
+constexpr ValueAndDerivative horner_with_derivative(std::span<const double> coefficients, double x) {
+    double value = 0.0;
+    double derivative = 0.0;
+    for (std::size_t i = coefficients.size(); i-- > 0;) {
+        derivative = derivative * x + value;
+        value = value * x + coefficients[i];
+    }
+    return {value, derivative};
+}
+
 }  // namespace caldrith

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <memory>
 #include <string>
+#include <utility>
 
 #include "ld/without_interpreter_lock.hpp"
 #include "models/limb_darkened.hpp"
@@ -12,36 +13,6 @@
 namespace caldrith {
 namespace {
 
-// The law kinds in the order of caldrith_ld's law classes.
-constexpr LawKind KINDS[] = {LawKind::uniform,     LawKind::linear, LawKind::quadratic,      LawKind::square_root,
-                             LawKind::logarithmic, LawKind::power2, LawKind::four_parameter, LawKind::sampled};
-
-PyResult<LawKind> law_kind(long kind) {
-    if (kind < 0 || kind >= static_cast<long>(std::size(KINDS))) {
-        return Unexpected{PythonError::lazy(PyExc_ValueError, "kind: no such law")};
-    }
-    return KINDS[kind];
-}
-
-PyResult<std::unique_ptr<LimbDarkeningLaw>> make_law(long kind_number, std::vector<double> coefficients,
-                                                     std::vector<double> radius, std::vector<double> intensity) {
-    auto kind = law_kind(kind_number);
-    if (!kind) {
-        return Unexpected{std::move(kind).error()};
-    }
-    if (*kind == LawKind::sampled) {
-        if (radius.size() != intensity.size() || radius.size() < 2) {
-            return Unexpected{PythonError::lazy(PyExc_ValueError, "radius, intensity: two samples or more, "
-                                                                  "as many of each")};
-        }
-        return std::make_unique<LimbDarkeningLaw>(std::move(radius), std::move(intensity));
-    }
-    if (coefficients.size() != coefficient_count(*kind)) {
-        return Unexpected{PythonError::lazy(PyExc_ValueError, "coefficients: not as many as the law has")};
-    }
-    return std::make_unique<LimbDarkeningLaw>(*kind, coefficients);
-}
-
 PyResult<Done> same_length(const PinnedArray& in, const PinnedArray& out) {
     if (in.values().size() != out.values().size()) {
         return Unexpected{PythonError::lazy(PyExc_ValueError, "out: not as long as the input")};
@@ -49,25 +20,68 @@ PyResult<Done> same_length(const PinnedArray& in, const PinnedArray& out) {
     return Done{};
 }
 
-}  // namespace
-
-PyResult<Done> ld_magnification(PinnedArray u, PinnedArray out, double rho, long kind,
-                                std::vector<double> coefficients, std::vector<double> radius,
-                                std::vector<double> intensity) {
-    if (auto checked = same_length(u, out); !checked) {
-        return checked;
-    }
+PyResult<Done> valid_radius(double rho) {
     if (!(rho > 0.0 && std::isfinite(rho))) {
         return Unexpected{PythonError::lazy(PyExc_ValueError, "rho: not a finite positive number")};
     }
-    auto law = make_law(kind, std::move(coefficients), std::move(radius), std::move(intensity));
-    if (!law) {
-        return Unexpected{std::move(law).error()};
+    return Done{};
+}
+
+// The star's positions u into the columns, without the interpreter lock, on
+// the worker pool for long arrays.
+void compute(const PinnedArray& u, double rho, const LawsParameter::type& laws, std::span<const StarColumns> columns) {
+    std::vector<const LimbDarkeningLaw*> pointers;
+    for (const auto& law : laws) {
+        pointers.push_back(law.get());
     }
     const WithoutInterpreterLock released;
-    const LimbDarkenedStar star(rho, **law);
-    const std::vector<double> values = parallel_map(u.values(), star);
-    std::copy(values.begin(), values.end(), out.writable_values().begin());
+    const LimbDarkenedStars stars(rho, pointers, columns);
+    parallel_chunks(u.values(), stars);
+}
+
+}  // namespace
+
+PyResult<Done> ld_magnification(PinnedArray u, PinnedArray out, double rho, LawsParameter::type laws) {
+    const std::size_t n = u.values().size();
+    if (out.values().size() != n * laws.size()) {
+        return Unexpected{PythonError::lazy(PyExc_ValueError, "out: not one row of the input's length per law")};
+    }
+    if (auto checked = valid_radius(rho); !checked) {
+        return checked;
+    }
+    std::vector<StarColumns> columns;
+    for (std::size_t k = 0; k < laws.size(); ++k) {
+        columns.push_back({out.writable_values().data() + k * n});
+    }
+    compute(u, rho, laws, columns);
+    return Done{};
+}
+
+PyResult<Done> ld_gradient(PinnedArray u, PinnedArray out, double rho, LawsParameter::type laws) {
+    const std::size_t n = u.values().size();
+    std::size_t rows = 0;
+    for (const auto& law : laws) {
+        rows += 3 + law->parameter_count();
+    }
+    if (out.values().size() != n * rows) {
+        return Unexpected{PythonError::lazy(PyExc_ValueError, "out: not one row of the input's length per law "
+                                                              "and derivative")};
+    }
+    if (auto checked = valid_radius(rho); !checked) {
+        return checked;
+    }
+    std::vector<StarColumns> columns;
+    double* row = out.writable_values().data();
+    auto next_row = [&] { return std::exchange(row, row + n); };
+    for (const auto& law : laws) {
+        StarColumns& c = columns.emplace_back(StarColumns{next_row()});
+        c.d_u = next_row();
+        c.d_rho = next_row();
+        for (std::size_t j = 0; j < law->parameter_count(); ++j) {
+            c.d_parameters.push_back(next_row());
+        }
+    }
+    compute(u, rho, laws, columns);
     return Done{};
 }
 

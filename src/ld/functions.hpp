@@ -6,18 +6,20 @@
 
 #include <vector>
 
+#include "ld/law_parameter.hpp"
 #include "ld/pinned_array.hpp"
 #include "lib/owned_ref.hpp"
 
 namespace caldrith {
 
-// out[i] = the magnification of a star of radius rho (Einstein radii) with
-// the law (kind, coefficients, or the samples radius, intensity) at
-// separation u[i]. Computed without the interpreter lock, on the worker pool
-// for long arrays.
-PyResult<Done> ld_magnification(PinnedArray u, PinnedArray out, double rho, long kind,
-                                std::vector<double> coefficients, std::vector<double> radius,
-                                std::vector<double> intensity);
+// out[k n + i] = the magnification of a star of radius rho (Einstein radii)
+// with laws[k] at separation u[i], n = len(u). Computed without the
+// interpreter lock, on the worker pool for long arrays.
+PyResult<Done> ld_magnification(PinnedArray u, PinnedArray out, double rho, LawsParameter::type laws);
+
+// The same with derivatives: for each law in turn, rows of n of the
+// magnification, dA/du, dA/drho and dA/dc_j for each of its parameters.
+PyResult<Done> ld_gradient(PinnedArray u, PinnedArray out, double rho, LawsParameter::type laws);
 
 // out[i] = the law's intensity at mu[i].
 PyResult<Done> ld_intensity(PinnedArray mu, PinnedArray out, long kind, std::vector<double> coefficients,

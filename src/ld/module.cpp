@@ -16,19 +16,21 @@ using Integer = IntegerParameter;
 using Float = FloatParameter;
 using Sequence = SequenceParameter;
 
-constexpr std::array<const char*, 7> MAGNIFICATION_PARAMETERS = {"u",     "out",    "rho",      "kind",
-                                                                 "coefficients", "radius", "intensity"};
+constexpr std::array<const char*, 4> MAGNIFICATION_PARAMETERS = {"u", "out", "rho", "laws"};
 constexpr std::array<const char*, 6> INTENSITY_PARAMETERS = {"mu", "out", "kind", "coefficients", "radius",
                                                              "intensity"};
 constexpr std::array<const char*, 2> MINIMUM_PARAMETERS = {"kind", "coefficients"};
 
 constexpr FunctionDescription MAGNIFICATION{"magnification", MAGNIFICATION_PARAMETERS};
+constexpr FunctionDescription GRADIENT{"gradient", MAGNIFICATION_PARAMETERS};
 constexpr FunctionDescription INTENSITY{"intensity", INTENSITY_PARAMETERS};
 constexpr FunctionDescription MINIMUM_INTENSITY{"minimum_intensity", MINIMUM_PARAMETERS};
 
 PyMethodDef METHODS[] = {
-    method<MAGNIFICATION, &ld_magnification, Array, Output, Float, Integer, Sequence, Sequence, Sequence>(
-        "magnification(u, out, rho, kind, coefficients, radius, intensity)\n--\n\n", FASTCALL_WITH_KEYWORDS),
+    method<MAGNIFICATION, &ld_magnification, Array, Output, Float, LawsParameter>(
+        "magnification(u, out, rho, laws)\n--\n\n", FASTCALL_WITH_KEYWORDS),
+    method<GRADIENT, &ld_gradient, Array, Output, Float, LawsParameter>("gradient(u, out, rho, laws)\n--\n\n",
+                                                                         FASTCALL_WITH_KEYWORDS),
     method<INTENSITY, &ld_intensity, Array, Output, Integer, Sequence, Sequence, Sequence>(
         "intensity(mu, out, kind, coefficients, radius, intensity)\n--\n\n", FASTCALL_WITH_KEYWORDS),
     method<MINIMUM_INTENSITY, &ld_minimum_intensity, Integer, Sequence>(

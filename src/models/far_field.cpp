@@ -34,13 +34,23 @@ double point_lens(double u) {
 // 1 − s = 4/(u² + 4) and s, and the weight 2(1 − s)²/(1 + s) of the series.
 struct SeriesVariables {
     double s;
+    double one_minus_s;
     double weight;
 };
 
 SeriesVariables series_variables(double u) {
     const double one_minus_s = 4.0 / (u * u + 4.0);
     const double s = 1.0 - one_minus_s;
-    return {s, 2.0 * (one_minus_s * one_minus_s) / (1.0 + s)};
+    return {s, one_minus_s, 2.0 * (one_minus_s * one_minus_s) / (1.0 + s)};
+}
+
+// A'(u) = −8 / (u² (u² + 4)^(3/2)), 0 where A is taken as 1.
+double point_lens_slope(double u) {
+    if (u > POINT_LENS_UNITY) {
+        return 0.0;
+    }
+    const double u2 = u * u;
+    return -8.0 / (u2 * ((u2 + 4.0) * std::sqrt(u2 + 4.0)));
 }
 
 }  // namespace
@@ -49,9 +59,46 @@ double uniform_disk_far_field(double u, double rho) {
     using namespace far_field::detail;
     const double ratio = rho / u;
     const double x = ratio * ratio;
-    const auto [s, weight] = series_variables(u);
+    const auto [s, one_minus_s, weight] = series_variables(u);
     const double series = x * (horner(UNIFORM_DISK_P1, s) + x * (horner(UNIFORM_DISK_P2, s) + x * horner(UNIFORM_DISK_P3, s)));
     return point_lens(u) * (1.0 + weight * series);
+}
+
+FarFieldGradient star_far_field_gradient(double u, double rho, std::span<const double> means,
+                                         std::span<const std::vector<double>> mean_derivatives,
+                                         std::span<double> d_coefficients) {
+    using namespace far_field::detail;
+    const double ratio = rho / u;
+    const double x = ratio * ratio;
+    const auto [s, one_minus_s, weight] = series_variables(u);
+    // Σ x^k m_k R_k, Σ k x^k m_k R_k (x ∂/∂x) and Σ x^k m_k R_k'(s).
+    double series = 0.0;
+    double series_x = 0.0;
+    double series_s = 0.0;
+    std::fill(d_coefficients.begin(), d_coefficients.end(), 0.0);
+    double power = 1.0;
+    for (std::size_t k = 0; k < means.size(); ++k) {
+        power *= x;
+        const ValueAndDerivative ring = horner_with_derivative(RING_SERIES[k], s);
+        const double term = power * means[k];
+        series += term * ring.value;
+        series_x += static_cast<double>(k + 1) * term * ring.value;
+        series_s += term * ring.derivative;
+        for (std::size_t j = 0; j < d_coefficients.size(); ++j) {
+            d_coefficients[j] += power * mean_derivatives[j][k] * ring.value;
+        }
+    }
+    const double a = point_lens(u);
+    // dg/ds of the weight g = 2(1 − s)²/(1 + s), and ds/du = u (1 − s)²/2.
+    const double weight_slope = -2.0 * one_minus_s * (3.0 + s) / ((1.0 + s) * (1.0 + s));
+    const double s_slope = u * one_minus_s * one_minus_s / 2.0;
+    for (double& d : d_coefficients) {
+        d *= a * weight;
+    }
+    return {a * (1.0 + weight * series),
+            point_lens_slope(u) * (1.0 + weight * series) +
+                a * ((weight_slope * series + weight * series_s) * s_slope - 2.0 / u * weight * series_x),
+            a * weight * series_x * 2.0 / rho};
 }
 
 std::size_t star_far_field_terms(double l) {
@@ -64,7 +111,7 @@ double star_far_field(double u, double rho, std::span<const double> means) {
     using namespace far_field::detail;
     const double ratio = rho / u;
     const double x = ratio * ratio;
-    const auto [s, weight] = series_variables(u);
+    const auto [s, one_minus_s, weight] = series_variables(u);
     double series = 0.0;
     for (std::size_t k = means.size(); k-- > 0;) {
         series = (series + means[k] * horner(RING_SERIES[k], s)) * x;

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <span>
+#include <vector>
 
 namespace caldrith {
 
@@ -28,6 +29,18 @@ inline constexpr std::size_t STAR_FAR_FIELD_TERMS = 20;
 // with `means` the profile's moments ⟨t^2k⟩ for k = 1..K (K ≤ 20). The
 // terms fall as (ρ/u)^2k: 20 reach 1e-11 at u = 1.6ρ, 8 at u = 3ρ.
 double star_far_field(double u, double rho, std::span<const double> means);
+
+// star_far_field and its derivatives in u and ρ; given the derivatives of
+// the moments in a law's coefficients (mean_derivatives[j][k − 1] = ∂⟨t^2k⟩/∂c_j,
+// k = 1..K), also the derivatives in the coefficients, into d_coefficients.
+struct FarFieldGradient {
+    double value;
+    double d_u;
+    double d_rho;
+};
+FarFieldGradient star_far_field_gradient(double u, double rho, std::span<const double> means,
+                                         std::span<const std::vector<double>> mean_derivatives,
+                                         std::span<double> d_coefficients);
 
 // The terms star_far_field needs at l = u/ρ ≥ 1.6 for 1e-11: 3.8 / log10 l,
 // at least 3 and at most STAR_FAR_FIELD_TERMS.

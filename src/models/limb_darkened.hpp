@@ -10,21 +10,28 @@
 // - far from the star: the far-field series of the ring means weighted by the
 //   law's moments ⟨t^2k⟩, Ā = A(u) [1 + 2(1 − s)²/(1 + s) Σ_k (ρ/u)^2k ⟨t^2k⟩ R_k(s)]
 //   (far_field.hpp), with as many terms as l needs for 1e-11; from l = 4 for
-//   the series routes below, from l = 1.6 for the quadrature;
-// - ρ ≤ 0.1 and l ≤ 4, a law that is a sum of tabulated bases (every closed
+//   the series routes below and the uniform disk, from l = 1.6 for the
+//   quadrature;
+// - ρ ≤ 0.1 and l < 4, a law that is a sum of tabulated bases (every closed
 //   form but power-2): the series in ρ² of star_series.hpp, one polynomial
-//   per position;
-// - ρ ≤ 0.1 and l ≤ 4, a sampled law: the same series for disks of
+//   per position and law;
+// - ρ ≤ 0.1 and l < 4, a sampled law: the same series for disks of
 //   brightness 1 and t at every sample radius, summed piece by piece
 //   (sampled_star.hpp);
-// - otherwise (power-2, larger stars), l < 1.6: a quadrature over the
-//   radius of the thin-ring kernel (star_quadrature.hpp).
+// - a uniform star larger than 0.1: the closed form, in batches;
+// - otherwise (power-2, larger stars): a quadrature over the radius of the
+//   thin-ring kernel (star_quadrature.hpp).
 //
-// Accuracy: 1e-8 relative or better for every law, 1e-4 ≤ ρ ≤ 10, every u
-// (docs/, bench/limb_darkened.py).
+// Several laws of one star share the positions' lookups (the series routes
+// evaluate their polynomials together), and a law's derivatives in u, ρ and
+// its parameters come from the same routes.
+//
+// Accuracy: 1e-12 relative on the series routes and the far field, 1e-8 on
+// the quadrature (tests/data/ld_truths.json, bench/limb_darkened.py).
 #pragma once
 
 #include <chrono>
+#include <cstddef>
 #include <optional>
 #include <span>
 #include <vector>
@@ -36,43 +43,67 @@
 
 namespace caldrith {
 
-class LimbDarkenedStar {
+// Where one law's results of a call go: columns as long as the call's
+// positions. With derivatives (else d_u and d_rho are null): dA/du at fixed
+// ρ, dA/dρ at fixed u, and dA/dc_j for each of the law's parameters in
+// their constructor order (a sampled law's intensity samples).
+struct StarColumns {
+    double* value;
+    double* d_u = nullptr;
+    double* d_rho = nullptr;
+    std::vector<double*> d_parameters{};
+};
+
+class LimbDarkenedStars {
 public:
-    // A star of radius `rho` > 0 with `law`, which must outlive it.
-    LimbDarkenedStar(double rho, const LimbDarkeningLaw& law);
+    // A star of radius `rho` > 0 with each of `laws`, whose results go to
+    // `columns`, one per law (both must outlive it); derivatives where the
+    // columns ask for them.
+    LimbDarkenedStars(double rho, std::span<const LimbDarkeningLaw* const> laws, std::span<const StarColumns> columns);
 
-    // The magnification at separation u; the sign of u is ignored, an
-    // infinite u gives 1 and a NaN gives NaN.
-    double operator()(double u) const;
-
-    // The magnifications at every u, into `results`.
-    void chunk(std::span<const double> u, double* results) const;
+    // The positions u, which start at `offset` of the call's, into every
+    // column at the same offsets. The sign of u is ignored (dA/du takes it),
+    // an infinite u gives 1 (and derivatives 0), a NaN gives NaN.
+    void chunk(std::size_t offset, std::span<const double> u) const;
 
     // The time of one position on one core, for the worker pool's choice of
-    // sharing a list or not: an estimate between a light curve's 50 ns a
-    // point and the 3 µs of a point on the star.
+    // sharing a list or not.
     std::chrono::nanoseconds element_cost() const;
 
 private:
-    // How positions near the star are computed.
+    // How one law's positions near the star are computed.
     enum class Near { series, sampled_series, uniform_disk, quadrature };
 
-    // results[i] at u[i], through `near` at |u|/ρ below the far field's start.
-    template <class NearStar>
-    void each_position(std::span<const double> u, double* results, NearStar&& near) const;
+    struct Law {
+        const LimbDarkeningLaw* law;
+        Near near = Near::quadrature;
+        double far_field_start = 0.0;
+        double flux = 0.0;
+        std::vector<double> means{};                          // ⟨t^2k⟩, k = 1..20
+        std::vector<std::vector<double>> mean_derivatives{};  // ∂⟨t^2k⟩/∂c_j, k = 1..20
+        // The series route: its first weight set among the star's (the
+        // magnification, then its derivative in ρ, then in each parameter),
+        // and Σ_f (∂w_f/∂c_j) N_f / N for each parameter.
+        std::size_t first_set = 0;
+        std::vector<double> flux_shares{};
+        std::optional<SampledSeriesStar> sampled{};
+        std::optional<QuadratureStar> quadrature{};
+    };
 
-    double far_field(double u, double l) const;
+    void add_series_sets(Law& law, const BasisWeights& weights, bool derivatives);
+    // One law at one position (x = |u| finite, l = x/ρ, `sign` that of u),
+    // into its columns at `slot`, given the series sets' values and slopes
+    // there, the uniform disk's closed form where a law takes it, and room
+    // for the derivatives in the law's parameters.
+    void position(const Law& law, const StarColumns& columns, std::size_t slot, double x, double l, double sign,
+                  const double* series_values, const double* series_slopes, double disk,
+                  std::span<double> scratch) const;
 
-    const LimbDarkeningLaw& law_;
     double rho_;
-    double flux_;
-    std::vector<double> means_;  // ⟨t^2k⟩, k = 0..20
-    Near near_;
-    double far_field_start_;
-    BasisWeights series_weights_{};  // the law's basis weights over its flux
-    std::vector<double> order_weights_;
-    std::optional<SampledSeriesStar> sampled_;
-    std::optional<QuadratureStar> quadrature_;
+    bool derivatives_;
+    std::vector<Law> laws_;
+    std::span<const StarColumns> columns_;
+    std::vector<SeriesPolynomials::Weights> series_sets_;
 };
 
 }  // namespace caldrith

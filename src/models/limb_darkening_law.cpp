@@ -111,8 +111,7 @@ double LimbDarkeningLaw::at_mu(double mu) const {
     return closed_form_intensity(kind_, coefficients_, mu);
 }
 
-std::optional<BasisWeights> LimbDarkeningLaw::basis_weights() const {
-    const auto& c = coefficients_;
+std::optional<BasisWeights> closed_form_basis_weights(LawKind kind, std::span<const double> c) {
     auto weights = [](std::initializer_list<std::pair<StarBasis, double>> terms) {
         BasisWeights w{};
         for (const auto& [basis, weight] : terms) {
@@ -121,7 +120,7 @@ std::optional<BasisWeights> LimbDarkeningLaw::basis_weights() const {
         return w;
     };
     using enum StarBasis;
-    switch (kind_) {
+    switch (kind) {
         case LawKind::uniform: return weights({{uniform, 1.0}});
         case LawKind::linear: return weights({{uniform, 1.0 - c[0]}, {mu, c[0]}});
         case LawKind::quadratic:
@@ -141,6 +140,26 @@ std::optional<BasisWeights> LimbDarkeningLaw::basis_weights() const {
     return std::nullopt;
 }
 
+std::optional<BasisWeights> LimbDarkeningLaw::basis_weights() const {
+    return kind_ == LawKind::sampled ? std::nullopt : closed_form_basis_weights(kind_, coefficients_);
+}
+
+std::vector<BasisWeights> LimbDarkeningLaw::basis_weight_derivatives() const {
+    // The weights are affine in the coefficients: ∂w/∂c_j = w(e_j) − w(0).
+    std::array<double, 4> unit{};
+    const BasisWeights origin = *closed_form_basis_weights(kind_, unit);
+    std::vector<BasisWeights> derivatives(coefficient_count(kind_));
+    for (std::size_t j = 0; j < derivatives.size(); ++j) {
+        unit[j] = 1.0;
+        const BasisWeights at_unit = *closed_form_basis_weights(kind_, unit);
+        unit[j] = 0.0;
+        for (std::size_t b = 0; b < STAR_BASES; ++b) {
+            derivatives[j][b] = at_unit[b] - origin[b];
+        }
+    }
+    return derivatives;
+}
+
 std::span<const double> LimbDarkeningLaw::kinks() const noexcept {
     if (radius_.size() < 3) {
         return {};
@@ -148,39 +167,102 @@ std::span<const double> LimbDarkeningLaw::kinks() const noexcept {
     return std::span<const double>(radius_).subspan(1, radius_.size() - 2);
 }
 
-LimbDarkeningLaw::Moments LimbDarkeningLaw::moments(std::size_t count) const {
+namespace {
+
+// Σ_k of one quadrature node into sums[k] += w I t^2k, k < sums.size().
+void add_node(std::vector<double>& sums, double t2, double intensity, double weight) {
+    double power = weight * intensity;
+    for (double& sum : sums) {
+        sum += power;
+        power *= t2;
+    }
+}
+
+// ∫₀¹ I(√v) (1 − v)^k dv (= ∫ I t^2k 2t dt, v = μ² = 1 − t²) for a function
+// I of μ, the nodes drawn towards the limb v = 0, where the powers of μ sit.
+template <class OfMu>
+std::vector<double> closed_form_moments(std::size_t count, OfMu&& intensity) {
     std::vector<double> sums(count, 0.0);
-    // Σ_k over one quadrature node at radius t, intensity I, weight w (w
-    // includes 2t dt).
-    auto add = [&](double t2, double intensity, double weight) {
-        double power = weight * intensity;
-        for (std::size_t k = 0; k < count; ++k) {
-            sums[k] += power;
-            power *= t2;
+    for (const QuadratureNode& node : gauss_legendre_rule(48, 4, 1)) {
+        add_node(sums, 1.0 - node.x, intensity(std::sqrt(node.x)), node.weight);
+    }
+    return sums;
+}
+
+// ∫ I t^2k 2t dt over the pieces [t_j, t_{j+1}] of `pieces` for a function I
+// of t linear on each: I t^2k 2t is a polynomial of degree 2k + 2, which 24
+// nodes integrate exactly up to k = 22.
+template <class OfRadius>
+void add_piece_moments(std::vector<double>& sums, double lo, double hi, OfRadius&& intensity) {
+    const double width = hi - lo;
+    for (const QuadratureNode& node : gauss_legendre_rule(24, 1, 1)) {
+        const double t = lo + width * node.x;
+        add_node(sums, t * t, intensity(t), node.weight * width * 2.0 * t);
+    }
+}
+
+// ∂I/∂c_j of a closed-form law at μ.
+double closed_form_intensity_derivative(LawKind kind, std::span<const double> c, std::size_t j, double mu) {
+    const double dark = 1.0 - mu;
+    switch (kind) {
+        case LawKind::linear: return -dark;
+        case LawKind::quadratic: return j == 0 ? -dark : -(dark * dark);
+        case LawKind::square_root: return j == 0 ? -dark : -(1.0 - std::sqrt(mu));
+        case LawKind::logarithmic: return j == 0 ? -dark : -mu_log_mu(mu);
+        case LawKind::power2: {
+            const double power = std::pow(mu, c[1]);
+            return j == 0 ? -(1.0 - power) : (mu > 0.0 ? c[0] * power * std::log(mu) : 0.0);
         }
-    };
+        case LawKind::four_parameter: return -(1.0 - std::pow(mu, 0.5 * static_cast<double>(j + 1)));
+        case LawKind::uniform:
+        case LawKind::sampled: return 0.0;
+    }
+    return 0.0;
+}
+
+}  // namespace
+
+std::size_t LimbDarkeningLaw::parameter_count() const noexcept {
+    return kind_ == LawKind::sampled ? radius_.size() : coefficient_count(kind_);
+}
+
+LimbDarkeningLaw::Moments LimbDarkeningLaw::moments(std::size_t count) const {
+    std::vector<double> sums;
     if (kind_ == LawKind::sampled) {
-        // I is linear in t on each segment: I(t) t^2k 2t is a polynomial of
-        // degree 2k + 2, which 24 nodes integrate exactly up to k = 22.
-        const auto rule = gauss_legendre_rule(24, 1, 1);
+        sums.assign(count, 0.0);
         for (std::size_t j = 0; j + 1 < radius_.size(); ++j) {
-            const double lo = radius_[j];
-            const double width = radius_[j + 1] - lo;
-            for (const QuadratureNode& node : rule) {
-                const double t = lo + width * node.x;
-                add(t * t, at_radius(t), node.weight * width * 2.0 * t);
-            }
+            add_piece_moments(sums, radius_[j], radius_[j + 1], [&](double t) { return at_radius(t); });
         }
     } else {
-        // In v = μ² = 1 − t², 2t dt = −dv: ∫₀¹ I(√v) (1 − v)^k dv, the nodes
-        // drawn towards the limb v = 0, where the powers of μ sit.
-        for (const QuadratureNode& node : gauss_legendre_rule(48, 4, 1)) {
-            add(1.0 - node.x, closed_form_intensity(kind_, coefficients_, std::sqrt(node.x)), node.weight);
-        }
+        sums = closed_form_moments(count, [&](double mu) { return closed_form_intensity(kind_, coefficients_, mu); });
     }
     Moments result{sums[0], std::vector<double>(count)};
     for (std::size_t k = 0; k < count; ++k) {
         result.means[k] = sums[k] / sums[0];
+    }
+    return result;
+}
+
+std::vector<std::vector<double>> LimbDarkeningLaw::coefficient_moments(std::size_t count) const {
+    std::vector<std::vector<double>> result(parameter_count());
+    for (std::size_t j = 0; j < result.size(); ++j) {
+        if (kind_ != LawKind::sampled) {
+            result[j] = closed_form_moments(
+                count, [&](double mu) { return closed_form_intensity_derivative(kind_, coefficients_, j, mu); });
+            continue;
+        }
+        // The sample's own hat: 1 at t_j, 0 at its neighbours, linear between.
+        result[j].assign(count, 0.0);
+        if (j > 0) {
+            const double lo = radius_[j - 1];
+            const double width = radius_[j] - lo;
+            add_piece_moments(result[j], lo, radius_[j], [&](double t) { return (t - lo) / width; });
+        }
+        if (j + 1 < radius_.size()) {
+            const double hi = radius_[j + 1];
+            const double width = hi - radius_[j];
+            add_piece_moments(result[j], radius_[j], hi, [&](double t) { return (hi - t) / width; });
+        }
     }
     return result;
 }

@@ -45,6 +45,11 @@ struct LawMinimum {
 };
 LawMinimum closed_form_minimum(LawKind kind, std::span<const double> coefficients);
 
+// A closed-form law as a weighted sum of the bases of star_series.hpp,
+// I = Σ_f w_f f, for every kind but power-2 (whose exponent is free) and
+// sampled.
+std::optional<BasisWeights> closed_form_basis_weights(LawKind kind, std::span<const double> coefficients);
+
 // A law with its coefficients or samples, owned. Checks nothing: the module
 // boundary validates what it is given first.
 class LimbDarkeningLaw {
@@ -65,6 +70,10 @@ public:
     // every closed form but power-2, whose exponent is free.
     std::optional<BasisWeights> basis_weights() const;
 
+    // ∂w_f/∂c_j for each coefficient, where basis_weights() has a value (the
+    // weights are affine in the coefficients).
+    std::vector<BasisWeights> basis_weight_derivatives() const;
+
     // The radii and brightness of a sampled law (empty for a closed form).
     std::span<const double> sample_radii() const noexcept { return radius_; }
     std::span<const double> sample_intensities() const noexcept { return intensity_; }
@@ -81,6 +90,14 @@ public:
         std::vector<double> means;
     };
     Moments moments(std::size_t count) const;
+
+    // The number of the law's parameters: its coefficients, or a sampled
+    // law's intensity samples.
+    std::size_t parameter_count() const noexcept;
+
+    // For each parameter c_j, ∫₀¹ (∂I/∂c_j) t^2k 2t dt for k < count (k = 0
+    // the derivative of the flux), accurate to a few ulp.
+    std::vector<std::vector<double>> coefficient_moments(std::size_t count) const;
 
 private:
     LawKind kind_;

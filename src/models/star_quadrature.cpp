@@ -3,6 +3,7 @@
 #include <cmath>
 #include <vector>
 
+#include "common/fault.hpp"
 #include "kernels/gauss_legendre.hpp"
 #include "models/batch.hpp"
 #include "models/integrated.hpp"
@@ -106,6 +107,10 @@ double QuadratureStar::operator()(double u, double l) const {
     }
     // ∫₀¹ 2t Ā dt is the uniform disk's magnification.
     return (reference * disk + sum) / flux_;
+}
+
+StarDerivatives QuadratureStar::gradient(double, double, std::span<double>) const {
+    throw Fault("derivatives by quadrature are not built yet");
 }
 
 }  // namespace caldrith

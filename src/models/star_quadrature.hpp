@@ -7,7 +7,10 @@
 // the limb, where the laws go as powers of μ.
 #pragma once
 
+#include <span>
+
 #include "models/limb_darkening_law.hpp"
+#include "models/star_derivatives.hpp"
 
 namespace caldrith {
 
@@ -19,6 +22,10 @@ public:
 
     // The magnification at separation u ≥ 0, l = u/ρ.
     double operator()(double u, double l) const;
+
+    // The same with its derivatives, those in the law's parameters into
+    // d_parameters.
+    StarDerivatives gradient(double u, double l, std::span<double> d_parameters) const;
 
 private:
     const LimbDarkeningLaw& law_;

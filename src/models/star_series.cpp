@@ -118,53 +118,116 @@ double basis_series(StarBasis basis, std::span<const double> order_weights, cons
     return sum;
 }
 
-SeriesPolynomials::SeriesPolynomials(const BasisWeights& basis_weights, std::span<const double> order_weights)
-    : basis_weights_(basis_weights),
-      order_weights_(order_weights.begin(), order_weights.end()),
-      coefficients_(static_cast<std::size_t>(INTERVALS) * MOST_COEFFICIENTS),
+SeriesGradient basis_series_gradient(StarBasis basis, std::span<const double> order_weights,
+                                     std::span<const double> order_slopes, const MeshPoint& at) {
+    const std::size_t b = static_cast<std::size_t>(basis);
+    SeriesGradient sum{0.0, 0.0, 0.0};
+    for (std::size_t n = 0; n < order_weights.size(); ++n) {
+        double value = 0.0;
+        double slope = 0.0;
+        const std::span<const double> p = table_polynomial(b, n, at.interval);
+        for (std::size_t j = p.size(); j-- > 0;) {
+            slope = slope * at.s + value;
+            value = value * at.s + p[j];
+        }
+        sum.value += order_weights[n] * value;
+        sum.d_z += order_weights[n] * slope;
+        sum.d_rho += order_slopes[n] * value;
+    }
+    sum.d_z *= at.ds_dz;
+    return sum;
+}
+
+SeriesPolynomials::SeriesPolynomials(std::span<const Weights> sets)
+    : sets_(sets),
+      coefficients_(new double[static_cast<std::size_t>(INTERVALS) * MOST_COEFFICIENTS * sets.size()]),
       lengths_(INTERVALS, UNFORMED) {}
 
-std::span<const double> SeriesPolynomials::polynomial(std::size_t interval) {
-    double* out = coefficients_.data() + interval * MOST_COEFFICIENTS;
+const double* SeriesPolynomials::polynomial(std::size_t interval, std::size_t& length) {
+    const std::size_t count = sets_.size();
+    double* out = coefficients_.get() + interval * MOST_COEFFICIENTS * count;
     if (lengths_[interval] == UNFORMED) {
-        std::fill_n(out, MOST_COEFFICIENTS, 0.0);
-        std::size_t length = 0;
-        for (std::size_t b = 0; b < STAR_BASES; ++b) {
-            if (basis_weights_[b] == 0.0) {
-                continue;
-            }
-            for (std::size_t n = 0; n < order_weights_.size(); ++n) {
-                const double weight = basis_weights_[b] * order_weights_[n];
-                const std::span<const double> p = table_polynomial(b, n, interval);
-                for (std::size_t j = 0; j < p.size(); ++j) {
-                    out[j] += weight * p[j];
+        std::fill_n(out, MOST_COEFFICIENTS * count, 0.0);
+        std::size_t longest = 0;
+        for (std::size_t k = 0; k < count; ++k) {
+            const Weights& set = sets_[k];
+            for (std::size_t b = 0; b < STAR_BASES; ++b) {
+                if (set.basis[b] == 0.0) {
+                    continue;
                 }
-                length = std::max(length, p.size());
+                for (std::size_t n = 0; n < set.orders.size(); ++n) {
+                    const double weight = set.basis[b] * set.orders[n];
+                    const std::span<const double> p = table_polynomial(b, n, interval);
+                    for (std::size_t j = 0; j < p.size(); ++j) {
+                        out[j * count + k] += weight * p[j];
+                    }
+                    longest = std::max(longest, p.size());
+                }
             }
         }
-        lengths_[interval] = static_cast<unsigned char>(length);
+        lengths_[interval] = static_cast<unsigned char>(longest);
     }
-    return {out, lengths_[interval]};
+    length = lengths_[interval];
+    return out;
 }
 
-double SeriesPolynomials::operator()(const MeshPoint& at) {
-    const std::span<const double> p = polynomial(at.interval);
-    double value = 0.0;
-    for (std::size_t j = p.size(); j-- > 0;) {
-        value = value * at.s + p[j];
+namespace {
+
+// Horner's rule for `width` of the interleaved polynomials at once, starting
+// with set `first`, their accumulators in registers; with slopes, also the
+// derivatives in s.
+template <std::size_t Width, bool Slopes>
+void horner_sets(const double* p, std::size_t length, std::size_t count, std::size_t first, double s, double* values,
+                 double* slopes) {
+    double value[Width] = {};
+    double slope[Width] = {};
+    for (std::size_t j = length; j-- > 0;) {
+        const double* row = p + j * count + first;
+        for (std::size_t k = 0; k < Width; ++k) {
+            if constexpr (Slopes) {
+                slope[k] = slope[k] * s + value[k];
+            }
+            value[k] = value[k] * s + row[k];
+        }
     }
-    return value;
+    for (std::size_t k = 0; k < Width; ++k) {
+        values[first + k] = value[k];
+        if constexpr (Slopes) {
+            slopes[first + k] = slope[k];
+        }
+    }
 }
 
-SeriesPolynomials::WithSlope SeriesPolynomials::with_slope(const MeshPoint& at) {
-    const std::span<const double> p = polynomial(at.interval);
-    double value = 0.0;
-    double slope = 0.0;
-    for (std::size_t j = p.size(); j-- > 0;) {
-        slope = slope * at.s + value;
-        value = value * at.s + p[j];
+template <bool Slopes>
+void horner_all(const double* p, std::size_t length, std::size_t count, double s, double* values, double* slopes) {
+    std::size_t first = 0;
+    for (; first + 4 <= count; first += 4) {
+        horner_sets<4, Slopes>(p, length, count, first, s, values, slopes);
     }
-    return {value, slope * at.ds_dz};
+    switch (count - first) {
+        case 3: horner_sets<3, Slopes>(p, length, count, first, s, values, slopes); break;
+        case 2: horner_sets<2, Slopes>(p, length, count, first, s, values, slopes); break;
+        case 1: horner_sets<1, Slopes>(p, length, count, first, s, values, slopes); break;
+        default: break;
+    }
+}
+
+}  // namespace
+
+void SeriesPolynomials::evaluate(const MeshPoint& at, double* values) {
+    std::size_t length;
+    const double* p = polynomial(at.interval, length);
+    horner_all<false>(p, length, sets_.size(), at.s, values, nullptr);
+}
+
+void SeriesPolynomials::evaluate(const MeshPoint& at, double* values, double* slopes) {
+    std::size_t length;
+    const double* p = polynomial(at.interval, length);
+    const std::size_t count = sets_.size();
+    horner_all<true>(p, length, count, at.s, values, slopes);
+    for (std::size_t k = 0; k < count; ++k) {
+        slopes[k] *= at.ds_dz;
+    }
 }
 
 }  // namespace caldrith

@@ -16,6 +16,7 @@
 
 #include <array>
 #include <cstddef>
+#include <memory>
 #include <span>
 #include <vector>
 
@@ -59,30 +60,46 @@ std::vector<double> series_order_weights_derivative(double rho);
 // position; many positions of one star share SeriesPolynomials instead).
 double basis_series(StarBasis basis, std::span<const double> order_weights, const MeshPoint& at);
 
-// A fixed weighted sum over bases and orders, Σ_f Σ_n w_f v_n T_f,n(z), as
-// one polynomial per interval of the mesh, formed the first time a position
-// meets the interval. Not shared between threads: one per chunk of positions.
+// The same with its derivatives in z and in the star's radius, given the
+// derivatives of the order weights (series_order_weights_derivative).
+struct SeriesGradient {
+    double value;
+    double d_z;
+    double d_rho;
+};
+SeriesGradient basis_series_gradient(StarBasis basis, std::span<const double> order_weights,
+                                     std::span<const double> order_slopes, const MeshPoint& at);
+
+// Fixed weighted sums over bases and orders, Σ_f Σ_n w_f v_n T_f,n(z), one
+// per weight set, as polynomials on each interval of the mesh formed the first
+// time a position meets the interval: the positions of a chunk share them, and
+// the sets share the lookups (several laws, or a law's derivatives). Not
+// shared between threads: one per chunk of positions.
 class SeriesPolynomials {
 public:
-    SeriesPolynomials(const BasisWeights& basis_weights, std::span<const double> order_weights);
-
-    // The sum at a point of the mesh.
-    double operator()(const MeshPoint& at);
-
-    // The sum and its derivative in z.
-    struct WithSlope {
-        double value;
-        double slope;
+    struct Weights {
+        BasisWeights basis;
+        std::vector<double> orders;
     };
-    WithSlope with_slope(const MeshPoint& at);
+
+    explicit SeriesPolynomials(std::span<const Weights> sets);
+
+    std::size_t size() const noexcept { return sets_.size(); }
+
+    // Every set's sum at a point of the mesh, into values[0, size()).
+    void evaluate(const MeshPoint& at, double* values);
+
+    // The same, and their derivatives in z into slopes[0, size()).
+    void evaluate(const MeshPoint& at, double* values, double* slopes);
 
 private:
-    std::span<const double> polynomial(std::size_t interval);
+    // The interval's coefficients, the sets interleaved (coefficient j of set
+    // k at j × size() + k), and their count.
+    const double* polynomial(std::size_t interval, std::size_t& length);
 
-    BasisWeights basis_weights_;
-    std::vector<double> order_weights_;
-    std::vector<double> coefficients_;
-    std::vector<unsigned char> lengths_;  // 0 until the interval's polynomial is formed
+    std::span<const Weights> sets_;
+    std::unique_ptr<double[]> coefficients_;
+    std::vector<unsigned char> lengths_;  // UNFORMED until the interval's polynomials are formed
 };
 
 }  // namespace caldrith

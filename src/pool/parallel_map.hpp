@@ -119,4 +119,27 @@ auto parallel_map(std::span<const T> input, F&& f) -> std::vector<std::invoke_re
     return parallel_map(global_pool(), input, std::forward<F>(f));
 }
 
+// parallel_chunks: the map's sharing, order, cancellation and fault rules for
+// a function object that writes its own results (several per element, or
+// several arrays): f.chunk(offset, input.subspan(offset, n)) is called for
+// contiguous chunks that cover the input, each exactly once.
+template <class T, class F>
+void parallel_chunks(std::span<const T> input, F& f) {
+    struct Written {};
+    struct Chunks {
+        std::span<const T> all;
+        F& f;
+        // Gives the map its result type; never called, as the map hands
+        // every range to chunk.
+        Written operator()(const T&) const;
+        void chunk(std::span<const T> part, Written*) const { f.chunk(static_cast<std::size_t>(part.data() - all.data()), part); }
+        auto element_cost() const
+            requires detail::StatesElementCost<F>
+        {
+            return f.element_cost();
+        }
+    };
+    parallel_map(input, Chunks{input, f});
+}
+
 }  // namespace caldrith
