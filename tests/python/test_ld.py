@@ -25,7 +25,12 @@ def cases_of(name):
     return [case for case in TRUTHS["cases"] if case["law"] == name]
 
 
-# Measured worst relative error over these truths: 1.3e-8 (square-root law, lens 1e-5 inside the limb).
+def tolerance(law, rho):
+    """Small stars of every law but power-2 take the tabulated series (measured worst 3.4e-12, a sampled
+    law); the others the quadrature (1.1e-8, the square-root law 1e-5 inside the limb)."""
+    return 1e-11 if rho <= 0.1 and not isinstance(law, ld.Power2) else 2e-8
+
+
 @pytest.mark.parametrize("name", sorted(TRUTHS["laws"]))
 def test_against_the_truths(name):
     law = ld_laws_reference.module_law(TRUTHS["laws"][name])
@@ -37,7 +42,7 @@ def test_against_the_truths(name):
         values = ld.magnification([case["u"] for case in group], rho, law)
         for case, value in zip(group, values):
             error = abs(mpmath.mpf(float(value)) / mpmath.mpf(case["truth"]) - 1)
-            if not error <= 1e-7:
+            if not error <= tolerance(law, rho):
                 failures.append((rho, case["u"], float(value), case["truth"], float(error)))
     assert failures == []
 
