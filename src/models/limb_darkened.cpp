@@ -49,7 +49,7 @@ LimbDarkenedStars::LimbDarkenedStars(double rho, std::span<const LimbDarkeningLa
             if (const std::optional<BasisWeights> weights = law->basis_weights()) {
                 entry.near = Near::series;
                 entry.far_field_start = SERIES_MAX_Z;
-                add_series_sets(entry, *weights, derivatives_);
+                entry.weights = *weights;
                 continue;
             }
             if (law->kind() == LawKind::sampled) {
@@ -65,37 +65,50 @@ LimbDarkenedStars::LimbDarkenedStars(double rho, std::span<const LimbDarkeningLa
         }
         entry.quadrature.emplace(rho, *law, entry.flux);
     }
+    add_series_sets();
 }
 
-void LimbDarkenedStars::add_series_sets(Law& law, const BasisWeights& weights, bool derivatives) {
+void LimbDarkenedStars::add_series_sets() {
     // A = Σ_f w_f S_f / N with N = Σ_f w_f N_f: the weights over the flux.
-    double flux = 0.0;
-    for (std::size_t b = 0; b < STAR_BASES; ++b) {
-        flux += weights[b] * BASIS_FLUX[b];
-    }
-    auto over_flux = [flux](const BasisWeights& w) {
+    auto flux_of = [](const BasisWeights& w) {
+        double flux = 0.0;
+        for (std::size_t b = 0; b < STAR_BASES; ++b) {
+            flux += w[b] * BASIS_FLUX[b];
+        }
+        return flux;
+    };
+    auto over = [](const BasisWeights& w, double flux) {
         BasisWeights scaled;
         for (std::size_t b = 0; b < STAR_BASES; ++b) {
             scaled[b] = w[b] / flux;
         }
         return scaled;
     };
-    law.first_set = series_sets_.size();
     const std::vector<double> orders = series_order_weights(rho_);
-    series_sets_.push_back({over_flux(weights), orders});
-    if (!derivatives) {
+    for (Law& law : laws_) {
+        if (law.near == Near::series) {
+            law.value_set = series_sets_.size();
+            series_sets_.push_back({over(law.weights, flux_of(law.weights)), orders});
+        }
+    }
+    value_sets_ = series_sets_.size();
+    if (!derivatives_) {
         return;
     }
     // ∂A/∂ρ at fixed z weighs the orders by their derivatives; ∂A/∂c_j =
     // Σ_f (∂w_f/∂c_j)(S_f − A N_f)/N, the first part one more set.
-    series_sets_.push_back({over_flux(weights), series_order_weights_derivative(rho_)});
-    for (const BasisWeights& derivative : law.law->basis_weight_derivatives()) {
-        series_sets_.push_back({over_flux(derivative), orders});
-        double share = 0.0;
-        for (std::size_t b = 0; b < STAR_BASES; ++b) {
-            share += derivative[b] * BASIS_FLUX[b];
+    const std::vector<double> order_slopes = series_order_weights_derivative(rho_);
+    for (Law& law : laws_) {
+        if (law.near != Near::series) {
+            continue;
         }
-        law.flux_shares.push_back(share / flux);
+        const double flux = flux_of(law.weights);
+        law.derivative_sets = series_sets_.size();
+        series_sets_.push_back({over(law.weights, flux), order_slopes});
+        for (const BasisWeights& derivative : law.law->basis_weight_derivatives()) {
+            series_sets_.push_back({over(derivative, flux), orders});
+            law.flux_shares.push_back(flux_of(derivative) / flux);
+        }
     }
 }
 
@@ -145,14 +158,19 @@ void LimbDarkenedStars::chunk(std::size_t offset, std::span<const double> u) con
         if (series && l < SERIES_MAX_Z) {
             const MeshPoint at = locate_on_mesh(l);
             if (derivatives_) {
-                series->evaluate(at, series_values.data(), series_slopes.data());
+                series->evaluate(at, series_values.data(), series_slopes.data(), value_sets_);
             } else {
                 series->evaluate(at, series_values.data());
             }
         }
         const double sign = u[i] < 0.0 ? -1.0 : 1.0;
         for (std::size_t k = 0; k < laws_.size(); ++k) {
-            position(laws_[k], columns_[k], slot, x, l, sign, series_values.data(), series_slopes.data(),
+            const Law& law = laws_[k];
+            if (!derivatives_ && law.near == Near::series && l < law.far_field_start) {
+                columns_[k].value[slot] = series_values[law.value_set];
+                continue;
+            }
+            position(law, columns_[k], slot, x, l, sign, series_values.data(), series_slopes.data(),
                      disks.empty() ? 0.0 : disks[i], scratch);
         }
     }
@@ -175,14 +193,14 @@ void LimbDarkenedStars::position(const Law& law, const StarColumns& columns, std
     } else {
         switch (law.near) {
             case Near::series: {
-                const double* values = series_values + law.first_set;
-                result.value = values[0];
+                result.value = series_values[law.value_set];
                 if (derivatives_) {
-                    const double slope = series_slopes[law.first_set];
+                    const double slope = series_slopes[law.value_set];
+                    const double* derivatives = series_values + law.derivative_sets;
                     result.d_u = slope / rho_;
-                    result.d_rho = values[1] - l / rho_ * slope;
+                    result.d_rho = derivatives[0] - l / rho_ * slope;
                     for (std::size_t j = 0; j < parameters.size(); ++j) {
-                        parameters[j] = values[2 + j] - result.value * law.flux_shares[j];
+                        parameters[j] = derivatives[1 + j] - result.value * law.flux_shares[j];
                     }
                 }
                 break;

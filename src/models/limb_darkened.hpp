@@ -81,16 +81,21 @@ private:
         double flux = 0.0;
         std::vector<double> means{};                          // ⟨t^2k⟩, k = 1..20
         std::vector<std::vector<double>> mean_derivatives{};  // ∂⟨t^2k⟩/∂c_j, k = 1..20
-        // The series route: its first weight set among the star's (the
-        // magnification, then its derivative in ρ, then in each parameter),
-        // and Σ_f (∂w_f/∂c_j) N_f / N for each parameter.
-        std::size_t first_set = 0;
+        // The series route: the law's weights, its weight set among the
+        // star's and its first derivative set (the derivative in ρ, then in
+        // each parameter), and Σ_f (∂w_f/∂c_j) N_f / N for each parameter.
+        BasisWeights weights{};
+        std::size_t value_set = 0;
+        std::size_t derivative_sets = 0;
         std::vector<double> flux_shares{};
         std::optional<SampledSeriesStar> sampled{};
         std::optional<QuadratureStar> quadrature{};
     };
 
-    void add_series_sets(Law& law, const BasisWeights& weights, bool derivatives);
+    // The weight sets of the laws on the series route: every law's
+    // magnification first (these also give their slopes), then the
+    // derivatives.
+    void add_series_sets();
     // One law at one position (x = |u| finite, l = x/ρ, `sign` that of u),
     // into its columns at `slot`, given the series sets' values and slopes
     // there, the uniform disk's closed form where a law takes it, and room
@@ -104,6 +109,7 @@ private:
     std::vector<Law> laws_;
     std::span<const StarColumns> columns_;
     std::vector<SeriesPolynomials::Weights> series_sets_;
+    std::size_t value_sets_ = 0;
 };
 
 }  // namespace caldrith

@@ -173,7 +173,7 @@ const double* SeriesPolynomials::polynomial(std::size_t interval, std::size_t& l
 
 namespace {
 
-// Horner's rule for `width` of the interleaved polynomials at once, starting
+// Horner's rule for `Width` of the interleaved polynomials at once, starting
 // with set `first`, their accumulators in registers; with slopes, also the
 // derivatives in s.
 template <std::size_t Width, bool Slopes>
@@ -198,13 +198,14 @@ void horner_sets(const double* p, std::size_t length, std::size_t count, std::si
     }
 }
 
+// The sets [first, last).
 template <bool Slopes>
-void horner_all(const double* p, std::size_t length, std::size_t count, double s, double* values, double* slopes) {
-    std::size_t first = 0;
-    for (; first + 4 <= count; first += 4) {
+void horner_range(const double* p, std::size_t length, std::size_t count, std::size_t first, std::size_t last,
+                  double s, double* values, double* slopes) {
+    for (; first + 4 <= last; first += 4) {
         horner_sets<4, Slopes>(p, length, count, first, s, values, slopes);
     }
-    switch (count - first) {
+    switch (last - first) {
         case 3: horner_sets<3, Slopes>(p, length, count, first, s, values, slopes); break;
         case 2: horner_sets<2, Slopes>(p, length, count, first, s, values, slopes); break;
         case 1: horner_sets<1, Slopes>(p, length, count, first, s, values, slopes); break;
@@ -217,15 +218,16 @@ void horner_all(const double* p, std::size_t length, std::size_t count, double s
 void SeriesPolynomials::evaluate(const MeshPoint& at, double* values) {
     std::size_t length;
     const double* p = polynomial(at.interval, length);
-    horner_all<false>(p, length, sets_.size(), at.s, values, nullptr);
+    horner_range<false>(p, length, sets_.size(), 0, sets_.size(), at.s, values, nullptr);
 }
 
-void SeriesPolynomials::evaluate(const MeshPoint& at, double* values, double* slopes) {
+void SeriesPolynomials::evaluate(const MeshPoint& at, double* values, double* slopes, std::size_t sloped) {
     std::size_t length;
     const double* p = polynomial(at.interval, length);
     const std::size_t count = sets_.size();
-    horner_all<true>(p, length, count, at.s, values, slopes);
-    for (std::size_t k = 0; k < count; ++k) {
+    horner_range<true>(p, length, count, 0, sloped, at.s, values, slopes);
+    horner_range<false>(p, length, count, sloped, count, at.s, values, nullptr);
+    for (std::size_t k = 0; k < sloped; ++k) {
         slopes[k] *= at.ds_dz;
     }
 }

@@ -89,8 +89,9 @@ public:
     // Every set's sum at a point of the mesh, into values[0, size()).
     void evaluate(const MeshPoint& at, double* values);
 
-    // The same, and their derivatives in z into slopes[0, size()).
-    void evaluate(const MeshPoint& at, double* values, double* slopes);
+    // The same, and the derivatives in z of the first `sloped` sets into
+    // slopes[0, sloped).
+    void evaluate(const MeshPoint& at, double* values, double* slopes, std::size_t sloped);
 
 private:
     // The interval's coefficients, the sets interleaved (coefficient j of set
