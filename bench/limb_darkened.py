@@ -151,7 +151,7 @@ import numpy as np
 import caldrith_ld as ld
 
 law = ld.Quadratic(0.4, 0.25)
-arrays = [np.random.default_rng(seed).uniform(0.0, 0.02, 20_000) for seed in (1, 2)]
+arrays = [np.random.default_rng(seed).uniform(0.0, 0.02, 500_000) for seed in (1, 2)]
 
 def work(u, repeats):
     for _ in range(repeats):
@@ -174,7 +174,7 @@ print(json.dumps([best_one, best_two]))
 
 
 def threads():
-    print("\ntwo Python threads, each on its own array of 20000 positions, against one (goal: 1.7x):")
+    print("\ntwo Python threads, each on its own array of 500000 positions, against one (goal: 1.7x):")
     for pool in ("1", "2"):
         env = dict(os.environ, RAYON_NUM_THREADS=pool)
         one, two = json.loads(subprocess.run([sys.executable, "-c", THREADS], env=env, capture_output=True,
