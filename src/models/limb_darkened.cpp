@@ -33,18 +33,6 @@ LimbDarkenedStars::LimbDarkenedStars(double rho, std::span<const LimbDarkeningLa
     laws_.reserve(laws.size());
     for (const LimbDarkeningLaw* law : laws) {
         Law& entry = laws_.emplace_back(Law{.law = law, .far_field_start = FAR_FIELD_START});
-        const LimbDarkeningLaw::Moments moments = law->moments(STAR_FAR_FIELD_TERMS + 1);
-        entry.flux = moments.flux;
-        entry.means.assign(moments.means.begin() + 1, moments.means.end());
-        if (derivatives_) {
-            // ∂⟨t^2k⟩/∂c_j = (∂M_k/∂c_j − ⟨t^2k⟩ ∂N/∂c_j) / N, M_k = N ⟨t^2k⟩.
-            for (const std::vector<double>& raw : law->coefficient_moments(STAR_FAR_FIELD_TERMS + 1)) {
-                std::vector<double>& derivative = entry.mean_derivatives.emplace_back(STAR_FAR_FIELD_TERMS);
-                for (std::size_t k = 1; k <= STAR_FAR_FIELD_TERMS; ++k) {
-                    derivative[k - 1] = (raw[k] - moments.means[k] * raw[0]) / moments.flux;
-                }
-            }
-        }
         if (rho <= SERIES_MAX_RHO) {
             if (const std::optional<BasisWeights> weights = law->basis_weights()) {
                 entry.near = Near::series;
@@ -63,7 +51,7 @@ LimbDarkenedStars::LimbDarkenedStars(double rho, std::span<const LimbDarkeningLa
             entry.far_field_start = UNIFORM_SERIES_START;
             continue;
         }
-        entry.quadrature.emplace(rho, *law, entry.flux);
+        entry.quadrature.emplace(rho, *law, law->moments(1).flux);
     }
     add_series_sets();
 }
@@ -112,6 +100,21 @@ void LimbDarkenedStars::add_series_sets() {
     }
 }
 
+LimbDarkenedStars::FarFieldMoments LimbDarkenedStars::far_field_moments(const Law& law) const {
+    const LimbDarkeningLaw::Moments moments = law.law->moments(STAR_FAR_FIELD_TERMS + 1);
+    FarFieldMoments result{{moments.means.begin() + 1, moments.means.end()}, {}};
+    if (derivatives_) {
+        // ∂⟨t^2k⟩/∂c_j = (∂M_k/∂c_j − ⟨t^2k⟩ ∂N/∂c_j) / N, M_k = N ⟨t^2k⟩.
+        for (const std::vector<double>& raw : law.law->coefficient_moments(STAR_FAR_FIELD_TERMS + 1)) {
+            std::vector<double>& derivative = result.derivatives.emplace_back(STAR_FAR_FIELD_TERMS);
+            for (std::size_t k = 1; k <= STAR_FAR_FIELD_TERMS; ++k) {
+                derivative[k - 1] = (raw[k] - moments.means[k] * raw[0]) / moments.flux;
+            }
+        }
+    }
+    return result;
+}
+
 void LimbDarkenedStars::chunk(std::size_t offset, std::span<const double> u) const {
     std::optional<SeriesPolynomials> series;
     std::vector<double> series_values(series_sets_.size());
@@ -125,6 +128,7 @@ void LimbDarkenedStars::chunk(std::size_t offset, std::span<const double> u) con
         most_parameters = std::max(most_parameters, columns.d_parameters.size());
     }
     std::vector<double> scratch(most_parameters);
+    std::vector<std::optional<FarFieldMoments>> moments(laws_.size());
     // A uniform star larger than the series serve: its closed form, in a
     // batch for the chunk.
     std::vector<double> disks;
@@ -171,21 +175,24 @@ void LimbDarkenedStars::chunk(std::size_t offset, std::span<const double> u) con
                 continue;
             }
             position(law, columns_[k], slot, x, l, sign, series_values.data(), series_slopes.data(),
-                     disks.empty() ? 0.0 : disks[i], scratch);
+                     disks.empty() ? 0.0 : disks[i], moments[k], scratch);
         }
     }
 }
 
 void LimbDarkenedStars::position(const Law& law, const StarColumns& columns, std::size_t slot, double x, double l,
                                  double sign, const double* series_values, const double* series_slopes, double disk,
-                                 std::span<double> scratch) const {
+                                 std::optional<FarFieldMoments>& moments, std::span<double> scratch) const {
     const std::span<double> parameters = scratch.first(derivatives_ ? columns.d_parameters.size() : 0);
     StarDerivatives result{0.0, 0.0, 0.0};
     if (l >= law.far_field_start) {
+        if (!moments) {
+            moments = far_field_moments(law);
+        }
         const std::size_t terms = star_far_field_terms(l);
-        const std::span<const double> means = std::span<const double>(law.means).first(terms);
+        const std::span<const double> means = std::span<const double>(moments->means).first(terms);
         if (derivatives_) {
-            const FarFieldGradient far = star_far_field_gradient(x, rho_, means, law.mean_derivatives, parameters);
+            const FarFieldGradient far = star_far_field_gradient(x, rho_, means, moments->derivatives, parameters);
             result = {far.value, far.d_u, far.d_rho};
         } else {
             result.value = star_far_field(x, rho_, means);

@@ -78,9 +78,6 @@ private:
         const LimbDarkeningLaw* law;
         Near near = Near::quadrature;
         double far_field_start = 0.0;
-        double flux = 0.0;
-        std::vector<double> means{};                          // ⟨t^2k⟩, k = 1..20
-        std::vector<std::vector<double>> mean_derivatives{};  // ∂⟨t^2k⟩/∂c_j, k = 1..20
         // The series route: the law's weights, its weight set among the
         // star's and its first derivative set (the derivative in ρ, then in
         // each parameter), and Σ_f (∂w_f/∂c_j) N_f / N for each parameter.
@@ -96,13 +93,23 @@ private:
     // magnification first (these also give their slopes), then the
     // derivatives.
     void add_series_sets();
+    // A law's moments for the far field, ⟨t^2k⟩ for k = 1..20, and with
+    // derivatives ∂⟨t^2k⟩/∂c_j; formed by a chunk when a position first
+    // needs them (most calls near the star never do).
+    struct FarFieldMoments {
+        std::vector<double> means;
+        std::vector<std::vector<double>> derivatives;
+    };
+    FarFieldMoments far_field_moments(const Law& law) const;
+
     // One law at one position (x = |u| finite, l = x/ρ, `sign` that of u),
     // into its columns at `slot`, given the series sets' values and slopes
-    // there, the uniform disk's closed form where a law takes it, and room
-    // for the derivatives in the law's parameters.
+    // there, the uniform disk's closed form where a law takes it, the law's
+    // far-field moments (formed here if missing) and room for the
+    // derivatives in the law's parameters.
     void position(const Law& law, const StarColumns& columns, std::size_t slot, double x, double l, double sign,
                   const double* series_values, const double* series_slopes, double disk,
-                  std::span<double> scratch) const;
+                  std::optional<FarFieldMoments>& moments, std::span<double> scratch) const;
 
     double rho_;
     bool derivatives_;
