@@ -52,8 +52,8 @@ from __future__ import annotations
 
 import math
 import numbers
-from collections.abc import Sequence
-from dataclasses import dataclass, field
+from collections.abc import Callable, Sequence
+from dataclasses import dataclass, field, fields
 from typing import Any, ClassVar, SupportsFloat
 
 import numpy as np
@@ -75,63 +75,124 @@ __all__ = [
     "light_curve",
 ]
 
-# The smallest intensity a law may reach on 0 ≤ μ ≤ 1: 0, up to the rounding of its coefficients
-# (Quadratic(0.7, 0.3) is exactly 0 at the limb).
-_NEGATIVE_INTENSITY = -1e-12
+_REAL_TYPES = (numbers.Real, np.floating, np.integer)
+
+
+def _number(name: str, value: object, what: str = "a real number") -> float:
+    """value as a float: an int, float or Fraction, a numpy integer or float, or a 0-d array of
+    one (not a bool, complex, str, Decimal, ...); TypeError or ValueError naming the argument
+    otherwise. Infinities and NaN pass."""
+    if type(value) is float:
+        return value
+    if isinstance(value, np.ndarray) and value.ndim == 0 and not isinstance(value, np.ma.MaskedArray):
+        value = value[()]
+    if isinstance(value, (bool, np.bool_)) or not isinstance(value, _REAL_TYPES):
+        raise TypeError(f"{name} must be {what}, not {type(value).__name__}")
+    if isinstance(value, np.floating) and value.itemsize > 8:
+        return float(_reals(name, value))
+    try:
+        return float(value)
+    except OverflowError:  # an int or Fraction beyond the doubles
+        raise ValueError(f"{name} must be within the range of a double, not a larger {type(value).__name__}") from None
 
 
 def _real(name: str, value: object) -> float:
-    """value as a finite float; TypeError or ValueError naming the argument otherwise."""
-    if isinstance(value, (bool, np.bool_)) or not isinstance(value, (numbers.Real, np.floating, np.integer)):
-        raise TypeError(f"{name} must be a real number, not {type(value).__name__}")
-    number = float(value)
+    """value as a finite float (see _number)."""
+    number = _number(name, value)
     if not math.isfinite(number):
         raise ValueError(f"{name} must be finite, not {number!r}")
     return number
 
 
 def _reals(name: str, values: object) -> npt.NDArray[np.float64]:
-    """values as a contiguous float64 array of any shape; TypeError naming the argument if they are
-    not real numbers."""
+    """values as a contiguous float64 array of any shape, from an array or (nested) sequence of real
+    numbers by the rule of _number; TypeError or ValueError naming the argument otherwise."""
+    if isinstance(values, np.ma.MaskedArray):
+        if np.ma.getmaskarray(values).any():
+            raise ValueError(f"{name} must have no masked entries")
+        values = np.ma.getdata(values)
     try:
         array = np.asarray(values)
     except (TypeError, ValueError) as error:
         raise TypeError(f"{name} must be an array or sequence of real numbers") from error
     if array.dtype.kind == "O":
-        try:
-            array = array.astype(np.float64)
-        except (TypeError, ValueError) as error:
-            raise TypeError(f"{name} must be an array or sequence of real numbers") from error
-    elif array.dtype.kind not in "biuf":
+        items = [_number(name, item, "an array or sequence of real numbers") for item in array.flat]
+        array = np.array(items, dtype=np.float64).reshape(array.shape)
+    elif array.dtype.kind not in "iuf":
         raise TypeError(f"{name} must be an array or sequence of real numbers, not of {array.dtype}")
+    if array.dtype.kind == "f" and array.dtype.itemsize > 8:  # long double: may be beyond the doubles
+        with np.errstate(over="ignore"):
+            converted = np.asarray(array, dtype=np.float64, order="C")
+        if np.any(np.isinf(converted) & np.isfinite(array)):
+            raise ValueError(f"{name} must be within the range of a double, not a larger {array.dtype}")
+        return converted
     return np.asarray(array, dtype=np.float64, order="C")
+
+
+def _on_unmasked(name: str, values: object, compute: Callable[[npt.NDArray[np.float64]], Any]) -> Any:
+    """compute(the values as float64, see _reals), an array of their shape; for a masked array, a
+    masked array with the same mask, compute seeing only the unmasked entries (NaN under the mask)."""
+    if not isinstance(values, np.ma.MaskedArray):
+        return compute(_reals(name, values))
+    mask = np.ma.getmaskarray(values)
+    out = np.full(mask.shape, np.nan)
+    out[~mask] = compute(_reals(name, np.ma.getdata(values)[~mask]))
+    return np.ma.MaskedArray(out, mask=mask.copy())
+
+
+_FIELD_NAMES: dict[type, tuple[str, ...]] = {}
+
+
+def _field_names(cls: type) -> tuple[str, ...]:
+    """The names of the fields of a law's class, in order (found once per class)."""
+    names = _FIELD_NAMES.get(cls)
+    if names is None:
+        names = _FIELD_NAMES[cls] = tuple(f.name for f in fields(cls))
+    return names
 
 
 class Law:
     """A radial brightness law; see the module's table. Calling it gives I(μ), for a number or an
-    array of μ in [0, 1]."""
+    array of μ: NaN for a μ that is NaN or outside [0, 1]."""
 
     _kind: ClassVar[int]
 
+    def __post_init__(self) -> None:
+        """Converts the coefficients to floats and checks the law by the rules of the compiled core,
+        which checks it again on every call."""
+        for name in self._coefficient_names():
+            object.__setattr__(self, name, _real(name, getattr(self, name)))
+        self._check()
+
+    def _coefficient_names(self) -> tuple[str, ...]:
+        return _field_names(type(self))
+
     def _coefficients(self) -> tuple[float, ...]:
-        return ()
+        return tuple(getattr(self, name) for name in self._coefficient_names())
 
     def _samples(self) -> tuple[tuple[float, ...], tuple[float, ...]]:
         return (), ()
 
-    def __call__(self, mu: npt.ArrayLike) -> Any:
-        values = _reals("mu", mu)
-        out = np.empty(values.shape)
-        radius, intensity = self._samples()
-        _core.intensity(values.ravel(), out.reshape(-1), self._kind, self._coefficients(), radius, intensity)
-        return out if out.ndim else float(out)
-
     def _check(self) -> None:
-        """Refuses a law whose intensity is negative somewhere on 0 ≤ μ ≤ 1."""
-        value, mu = _core.minimum_intensity(self._kind, self._coefficients())
-        if value < _NEGATIVE_INTENSITY:
-            raise ValueError(f"{self!r}: the intensity is negative at μ = {mu:.6g} ({value:.3g}); "
-                             "a law must be ≥ 0 on 0 ≤ μ ≤ 1")
+        """ValueError naming the argument at fault if a coefficient is out of its range or the
+        intensity is negative somewhere on 0 ≤ μ ≤ 1."""
+        _core.check_law(self._kind, self._coefficients(), *self._samples())
+
+    def __reduce__(self) -> tuple[type, tuple[Any, ...]]:
+        # Unpickled and copied through the constructor, so through its checks.
+        return type(self), tuple(getattr(self, name) for name in _field_names(type(self)))
+
+    def __call__(self, mu: npt.ArrayLike) -> Any:
+        radius, intensity = self._samples()
+        coefficients = self._coefficients()
+
+        def at(values: npt.NDArray[np.float64]) -> npt.NDArray[np.float64]:
+            out = np.empty(values.shape)
+            _core.intensity(values.reshape(-1), out.reshape(-1), self._kind, coefficients, radius, intensity)
+            return out
+
+        out = _on_unmasked("mu", mu, at)
+        return out if out.ndim or isinstance(out, np.ma.MaskedArray) else float(out)
 
 
 @dataclass(frozen=True)
@@ -148,10 +209,6 @@ class Linear(Law):
     u: float
     _kind: ClassVar[int] = 1
 
-    def __post_init__(self) -> None:
-        object.__setattr__(self, "u", _real("u", self.u))
-        self._check()
-
     @classmethod
     def from_gamma(cls, gamma: SupportsFloat) -> Linear:
         """The linear law in the convention normalised to the mean brightness,
@@ -166,8 +223,6 @@ class Linear(Law):
         """Γ = 2u / (3 − u), the coefficient in the convention normalised to the mean brightness."""
         return 2.0 * self.u / (3.0 - self.u)
 
-    def _coefficients(self) -> tuple[float, ...]:
-        return (self.u,)
 
 
 @dataclass(frozen=True)
@@ -178,11 +233,6 @@ class Quadratic(Law):
     b: float
     _kind: ClassVar[int] = 2
 
-    def __post_init__(self) -> None:
-        _take(self, "a", "b")
-
-    def _coefficients(self) -> tuple[float, ...]:
-        return (self.a, self.b)
 
 
 @dataclass(frozen=True)
@@ -193,11 +243,6 @@ class SquareRoot(Law):
     d: float
     _kind: ClassVar[int] = 3
 
-    def __post_init__(self) -> None:
-        _take(self, "c", "d")
-
-    def _coefficients(self) -> tuple[float, ...]:
-        return (self.c, self.d)
 
 
 @dataclass(frozen=True)
@@ -208,11 +253,6 @@ class Logarithmic(Law):
     f: float
     _kind: ClassVar[int] = 4
 
-    def __post_init__(self) -> None:
-        _take(self, "e", "f")
-
-    def _coefficients(self) -> tuple[float, ...]:
-        return (self.e, self.f)
 
 
 @dataclass(frozen=True)
@@ -223,15 +263,6 @@ class Power2(Law):
     alpha: float
     _kind: ClassVar[int] = 5
 
-    def __post_init__(self) -> None:
-        object.__setattr__(self, "c", _real("c", self.c))
-        object.__setattr__(self, "alpha", _real("alpha", self.alpha))
-        if not self.alpha > 0.0:
-            raise ValueError(f"alpha must be positive, not {self.alpha!r}")
-        self._check()
-
-    def _coefficients(self) -> tuple[float, ...]:
-        return (self.c, self.alpha)
 
 
 @dataclass(frozen=True)
@@ -244,11 +275,6 @@ class FourParameter(Law):
     a4: float
     _kind: ClassVar[int] = 6
 
-    def __post_init__(self) -> None:
-        _take(self, "a1", "a2", "a3", "a4")
-
-    def _coefficients(self) -> tuple[float, ...]:
-        return (self.a1, self.a2, self.a3, self.a4)
 
 
 @dataclass(frozen=True)
@@ -266,50 +292,40 @@ class Sampled(Law):
         intensity = _reals("I", self.I)
         if radius.ndim != 1 or intensity.ndim != 1:
             raise ValueError("r and I must be one-dimensional")
-        if len(radius) != len(intensity):
-            raise ValueError(f"r and I must be as long as each other, not {len(radius)} and {len(intensity)}")
-        if len(radius) < 2:
-            raise ValueError("r and I need two samples or more (the centre and the limb)")
-        if not (np.all(np.isfinite(radius)) and radius[0] == 0.0 and radius[-1] == 1.0
-                and np.all(np.diff(radius) > 0.0)):
-            raise ValueError("r must increase strictly from exactly 0 to exactly 1")
-        if not np.all(np.isfinite(intensity)) or np.any(intensity < 0.0):
-            raise ValueError("I must be finite and ≥ 0")
-        if not np.any(intensity > 0.0):
-            raise ValueError("I must not be 0 everywhere")
         object.__setattr__(self, "r", tuple(radius.tolist()))
         object.__setattr__(self, "I", tuple(intensity.tolist()))
+        self._check()
+
+    def _coefficient_names(self) -> tuple[str, ...]:
+        return ()
 
     def _samples(self) -> tuple[tuple[float, ...], tuple[float, ...]]:
         return tuple(self.r), tuple(self.I)
-
-
-def _take(law: Law, *names: str) -> None:
-    """Converts the named coefficients of a law to floats and checks the law."""
-    for name in names:
-        object.__setattr__(law, name, _real(name, getattr(law, name)))
-    law._check()
 
 
 def magnification(u: npt.ArrayLike, rho: SupportsFloat, law: Law = Uniform()) -> npt.NDArray[np.float64]:
     """The magnification of a star of radius ``rho`` with brightness ``law`` at separations ``u``.
 
     ``u``: lens–source separations in Einstein radii, any array or sequence of real numbers (its
-    shape is kept; the sign is ignored). ``rho``: the stellar radius in Einstein radii, finite and
-    positive. ``law``: a law of this module, by default a uniform disk.
+    shape is kept; the sign is ignored), a masked array computed where it is not masked. ``rho``:
+    the stellar radius in Einstein radii, positive, at most 1e6. ``law``: a law of this module, by
+    default a uniform disk.
 
-    Returns a float64 array of the shape of ``u``: NaN where ``u`` is NaN, 1 where it is infinite.
+    Returns a float64 array of the shape of ``u`` (a masked array with the mask of ``u``): NaN where
+    ``u`` is NaN, 1 where it is infinite.
     """
-    if not isinstance(law, Law):
+    if not (isinstance(law, Law) and hasattr(law, "_kind")):
         raise TypeError(f"law must be a law of caldrith_ld (Uniform(), Linear(u), ...), not {type(law).__name__}")
     radius = _real("rho", rho)
-    if not radius > 0.0:
-        raise ValueError(f"rho must be positive, not {radius!r}")
-    positions = _reals("u", u)
-    out = np.empty(positions.shape)
+    coefficients = law._coefficients()
     r, intensity = law._samples()
-    _core.magnification(positions.reshape(-1), out.reshape(-1), radius, law._kind, law._coefficients(), r, intensity)
-    return out
+
+    def at(positions: npt.NDArray[np.float64]) -> npt.NDArray[np.float64]:
+        out = np.empty(positions.shape)
+        _core.magnification(positions.reshape(-1), out.reshape(-1), radius, law._kind, coefficients, r, intensity)
+        return out
+
+    return _on_unmasked("u", u, at)  # type: ignore[no-any-return]
 
 
 def light_curve(
@@ -322,11 +338,18 @@ def light_curve(
 ) -> npt.NDArray[np.float64]:
     """The magnification at times ``t`` of a source on a straight trajectory past the lens:
     u(t) = √(u0² + ((t − t0) / tE)²), with the closest approach ``u0`` (Einstein radii) at ``t0``
-    and the Einstein time ``tE`` (positive, in the unit of ``t``)."""
-    times = _reals("t", t)
+    and the Einstein time ``tE`` (positive, in the unit of ``t``). A masked ``t`` gives a masked
+    array with its mask."""
     peak = _real("t0", t0)
     impact = _real("u0", u0)
     crossing = _real("tE", tE)
     if not crossing > 0.0:
         raise ValueError(f"tE must be positive, not {crossing!r}")
-    return magnification(np.hypot(impact, (times - peak) / crossing), rho, law)
+
+    def trajectory(times: npt.NDArray[np.float64]) -> npt.NDArray[np.float64]:
+        # Far enough from t0, or with a small enough tE, u overflows to inf, whose magnification 1
+        # is the limit.
+        with np.errstate(over="ignore"):
+            return np.hypot(impact, (times - peak) / crossing)
+
+    return magnification(_on_unmasked("t", t, trajectory), rho, law)

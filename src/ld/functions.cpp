@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <memory>
 #include <string>
 
@@ -23,6 +24,21 @@ PyResult<LawKind> law_kind(long kind) {
     return KINDS[kind];
 }
 
+// The ValueError of a law that breaks the rules, with where its intensity is
+// lowest if it is negative somewhere.
+PythonError law_error(const LawFault& fault) {
+    std::string message = fault.message;
+    if (fault.lowest) {
+        char where[96];
+        std::snprintf(where, sizeof where, " at μ = %.6g (%.3g); a law must be ≥ 0 on 0 ≤ μ ≤ 1", fault.lowest->mu,
+                      fault.lowest->intensity);
+        message += where;
+    }
+    return PythonError::lazy(PyExc_ValueError, std::move(message));
+}
+
+// The law of a call, checked by the rules of limb_darkening_law.hpp on
+// every call, whatever the Python layer checked when the law was made.
 PyResult<std::unique_ptr<LimbDarkeningLaw>> make_law(long kind_number, std::vector<double> coefficients,
                                                      std::vector<double> radius, std::vector<double> intensity) {
     auto kind = law_kind(kind_number);
@@ -30,14 +46,16 @@ PyResult<std::unique_ptr<LimbDarkeningLaw>> make_law(long kind_number, std::vect
         return Unexpected{std::move(kind).error()};
     }
     if (*kind == LawKind::sampled) {
-        if (radius.size() != intensity.size() || radius.size() < 2) {
-            return Unexpected{PythonError::lazy(PyExc_ValueError, "radius, intensity: two samples or more, "
-                                                                  "as many of each")};
+        if (LawCheck checked = check_samples(radius, intensity); !checked) {
+            return Unexpected{law_error(checked.error())};
         }
         return std::make_unique<LimbDarkeningLaw>(std::move(radius), std::move(intensity));
     }
     if (coefficients.size() != coefficient_count(*kind)) {
         return Unexpected{PythonError::lazy(PyExc_ValueError, "coefficients: not as many as the law has")};
+    }
+    if (LawCheck checked = check_law(*kind, coefficients); !checked) {
+        return Unexpected{law_error(checked.error())};
     }
     return std::make_unique<LimbDarkeningLaw>(*kind, coefficients);
 }
@@ -57,8 +75,8 @@ PyResult<Done> ld_magnification(PinnedArray u, PinnedArray out, double rho, long
     if (auto checked = same_length(u, out); !checked) {
         return checked;
     }
-    if (!(rho > 0.0 && std::isfinite(rho))) {
-        return Unexpected{PythonError::lazy(PyExc_ValueError, "rho: not a finite positive number")};
+    if (!(rho > 0.0 && rho <= LARGEST_RHO)) {
+        return Unexpected{PythonError::lazy(PyExc_ValueError, "rho must be positive and at most 1e6 (Einstein radii)")};
     }
     auto law = make_law(kind, std::move(coefficients), std::move(radius), std::move(intensity));
     if (!law) {
@@ -88,20 +106,13 @@ PyResult<Done> ld_intensity(PinnedArray mu, PinnedArray out, long kind, std::vec
     return Done{};
 }
 
-PyResult<OwnedRef> ld_minimum_intensity(long kind_number, std::vector<double> coefficients) {
-    auto kind = law_kind(kind_number);
-    if (!kind) {
-        return Unexpected{std::move(kind).error()};
+PyResult<Done> ld_check_law(long kind, std::vector<double> coefficients, std::vector<double> radius,
+                            std::vector<double> intensity) {
+    auto law = make_law(kind, std::move(coefficients), std::move(radius), std::move(intensity));
+    if (!law) {
+        return Unexpected{std::move(law).error()};
     }
-    if (*kind == LawKind::sampled || coefficients.size() != coefficient_count(*kind)) {
-        return Unexpected{PythonError::lazy(PyExc_ValueError, "coefficients: not as many as the law has")};
-    }
-    const LawMinimum minimum = closed_form_minimum(*kind, coefficients);
-    OwnedRef pair = OwnedRef::steal(Py_BuildValue("(dd)", minimum.intensity, minimum.mu));
-    if (!pair) {
-        return Unexpected{fetch_error()};
-    }
-    return pair;
+    return Done{};
 }
 
 }  // namespace caldrith

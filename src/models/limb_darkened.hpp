@@ -19,7 +19,8 @@
 //   the laws go as powers of μ.
 //
 // Accuracy: 1e-8 relative or better for every law, 1e-4 ≤ ρ ≤ 10, every u
-// (docs/, bench/limb_darkened.py).
+// (docs/, bench/limb_darkened.py); 3e-9 at most from ρ = 10 to LARGEST_RHO
+// (bench/ld_input_ranges.py).
 #pragma once
 
 #include <chrono>
@@ -29,6 +30,12 @@
 #include "models/limb_darkening_law.hpp"
 
 namespace caldrith {
+
+// The largest stellar radius served, in Einstein radii: measured to 3e-9 up
+// to here and far beyond (1e-12 at ρ = 1e40, where A − 1 ≈ 2/ρ² is below the
+// rounding of 1), but A overflows from ρ ≈ 1e77; no star seen through a lens
+// is within orders of magnitude of this.
+inline constexpr double LARGEST_RHO = 1e6;
 
 class LimbDarkenedStar {
 public:
