@@ -76,7 +76,8 @@ LawCheck check_law(LawKind kind, std::span<const double> coefficients);
 
 // The rules of a sampled law: radius and intensity as long as each other,
 // two samples or more, the radii strictly increasing from exactly 0 to
-// exactly 1, the intensities finite, ≥ 0 and not all 0 (on any scale).
+// exactly 1 (by normal doubles), the intensities finite, ≥ 0 and not all 0
+// (on any scale).
 LawCheck check_samples(std::span<const double> radius, std::span<const double> intensity);
 
 // A law with its coefficients or samples, owned. Checks nothing: its user
