@@ -39,9 +39,12 @@ I(μ) ∝ 1 − Γ (1 − 3μ/2), is the same law with u = 3Γ / (2 + Γ) (Γ = 
 ``Linear.from_gamma(Γ)``. A ``Sampled`` profile takes radii r from 0 to 1, strictly increasing,
 and the brightness at each on any scale.
 
-Every law must be bright nowhere negative on 0 ≤ μ ≤ 1; a law that is raises ValueError when it
-is made. The magnification is the mean of the point-lens magnification over the star weighted by
-the law, accurate to 1e-8 relative for every law and position (see the README's accuracy table).
+A law's intensity must be nowhere negative on 0 ≤ μ ≤ 1, and its coefficients within ±1e4 (α > 0);
+a law that breaks these rules raises ValueError naming its argument when it is made, and the
+compiled core checks them again on every call. ``law(mu)`` is NaN for a μ that is NaN or outside
+[0, 1]. The stellar radius ``rho`` runs over 0 < ρ ≤ 1e6. The magnification is the mean of the
+point-lens magnification over the star weighted by the law, accurate to 1e-8 relative for every
+law and position (see the README's accuracy table and valid ranges).
 
 Threads: the computation releases the interpreter lock (other Python threads run meanwhile), and
 long arrays are spread over caldrith's pool of worker threads (``RAYON_NUM_THREADS``). Ctrl-C
