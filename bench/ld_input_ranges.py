@@ -2,7 +2,7 @@
 tools/generate_ld_truths.py, at 30 digits).
 
 Prints the largest relative error
-  - by stellar radius rho, from 10 to the largest served (1e6), over six laws (uniform, linear,
+  - by stellar radius rho, from 10 to 1e20 (1e30 is served; its truths take minutes each), over six laws (uniform, linear,
     quadratic, power-2, four-parameter, 8 samples) at seven positions l = u / rho (the centre,
     inside, 1e-3 inside the limb, on it, 1e-3 outside, outside);
   - by the size M of the coefficients, from 1 to the largest served (1e4), over six laws made of
@@ -11,7 +11,7 @@ Prints the largest relative error
     positions;
   - by the power-2 exponent alpha (no bound yet), for c = 0.7 and c = 1, rho = 0.01.
 
-Run from the repository root (about 5 minutes on two cores):
+Run from the repository root (about 6 minutes on two cores):
     .venv/bin/python bench/ld_input_ranges.py
 """
 
@@ -29,7 +29,7 @@ import generate_ld_truths as truths  # noqa: E402
 from ld_laws_reference import module_law  # noqa: E402
 
 POSITIONS = [0.0, 0.5, 1 - 1e-3, 1.0, 1 + 1e-3, 1.5, 3.0]
-RHOS = [10.0, 30.0, 100.0, 300.0, 1e3, 1e4, 1e5, 1e6]
+RHOS = [10.0, 30.0, 100.0, 300.0, 1e3, 1e4, 1e6, 1e10, 1e20]
 RHO_LAWS = ["uniform", "linear_0.6", "quadratic_0.4_0.25", "power-2_0.7_0.6", "four-parameter_0.7_-0.55_1.1_-0.45",
             "sampled_8_uniform_r"]
 SIZES = [1.0, 10.0, 100.0, 1e3, 1e4]

@@ -42,7 +42,7 @@ and the brightness at each on any scale.
 A law's intensity must be nowhere negative on 0 ≤ μ ≤ 1, and its coefficients within ±1e4 (α > 0);
 a law that breaks these rules raises ValueError naming its argument when it is made, and the
 compiled core checks them again on every call. ``law(mu)`` is NaN for a μ that is NaN or outside
-[0, 1]. The stellar radius ``rho`` runs over 0 < ρ ≤ 1e6. The magnification is the mean of the
+[0, 1]. The stellar radius ``rho`` runs over 0 < ρ ≤ 1e30. The magnification is the mean of the
 point-lens magnification over the star weighted by the law, accurate to 1e-8 relative for every
 law and position (see the README's accuracy table and valid ranges).
 
@@ -311,7 +311,7 @@ def magnification(u: npt.ArrayLike, rho: SupportsFloat, law: Law = Uniform()) ->
 
     ``u``: lens–source separations in Einstein radii, any array or sequence of real numbers (its
     shape is kept; the sign is ignored), a masked array computed where it is not masked. ``rho``:
-    the stellar radius in Einstein radii, positive, at most 1e6. ``law``: a law of this module, by
+    the stellar radius in Einstein radii, positive, at most 1e30. ``law``: a law of this module, by
     default a uniform disk.
 
     Returns a float64 array of the shape of ``u`` (a masked array with the mask of ``u``): NaN where

@@ -76,7 +76,7 @@ PyResult<Done> ld_magnification(PinnedArray u, PinnedArray out, double rho, long
         return checked;
     }
     if (!(rho > 0.0 && rho <= LARGEST_RHO)) {
-        return Unexpected{PythonError::lazy(PyExc_ValueError, "rho must be positive and at most 1e6 (Einstein radii)")};
+        return Unexpected{PythonError::lazy(PyExc_ValueError, "rho must be positive and at most 1e30 (Einstein radii)")};
     }
     auto law = make_law(kind, std::move(coefficients), std::move(radius), std::move(intensity));
     if (!law) {

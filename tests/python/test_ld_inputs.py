@@ -49,8 +49,8 @@ def magnify(law):
         (lambda: pickle.loads(pickle.dumps(tampered(ld.Power2(0.5, 0.5), alpha=-1.0))), ValueError, r"^alpha"),
         (lambda: copy.deepcopy(tampered(ld.Linear(0.6), u=5.0)), ValueError, r"^u: the intensity is negative"),
         # Ranges.
-        (lambda: ld.magnification(0.1, np.nextafter(1e6, 2e6)), ValueError, r"^rho must be positive and at most 1e6"),
-        (lambda: ld.magnification(0.1, 1e77), ValueError, r"^rho must be positive and at most 1e6"),
+        (lambda: ld.magnification(0.1, np.nextafter(1e30, 2e30)), ValueError, r"^rho must be positive and at most 1e30"),
+        (lambda: ld.magnification(0.1, 1e77), ValueError, r"^rho must be positive and at most 1e30"),
         (lambda: ld.Linear(np.nextafter(-1e4, -2e4)), ValueError, r"^u must be finite and within \[-1e4, 1e4\]"),
         (lambda: ld.Linear(-1e308), ValueError, r"^u must be finite and within"),
         (lambda: ld.Power2(-1e308, 1.0), ValueError, r"^c must be finite and within"),
@@ -121,7 +121,8 @@ SAMPLES_I = [1.0, 0.75, 0.5, 0.25]  # exact in binary at any power-of-two scale 
     [
         ({"kind": "Linear", "coefficients": [0.6]}, 30.0),
         ({"kind": "Power2", "coefficients": [0.7, 0.6]}, 1e3),
-        ({"kind": "FourParameter", "coefficients": [0.7, -0.55, 1.1, -0.45]}, 1e6),  # the largest rho served
+        ({"kind": "FourParameter", "coefficients": [0.7, -0.55, 1.1, -0.45]}, 1e6),
+        ({"kind": "Quadratic", "coefficients": [0.4, 0.25]}, 1e30),  # the largest rho served
         ({"kind": "Linear", "coefficients": [-1e4]}, 0.01),  # the largest coefficients served
         ({"kind": "FourParameter", "coefficients": [1e4, -1e4, 1e4, -1e4]}, 0.01),
         ({"kind": "Sampled", "r": SAMPLES_R, "I": [i * 2.0**1020 for i in SAMPLES_I]}, 0.01),  # any scale
