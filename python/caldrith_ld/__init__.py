@@ -328,7 +328,8 @@ def magnification(u: npt.ArrayLike, rho: SupportsFloat, law: Law = Uniform()) ->
         _core.magnification(positions.reshape(-1), out.reshape(-1), radius, law._kind, coefficients, r, intensity)
         return out
 
-    return _on_unmasked("u", u, at)  # type: ignore[no-any-return]
+    result: npt.NDArray[np.float64] = _on_unmasked("u", u, at)
+    return result
 
 
 def light_curve(
