@@ -39,9 +39,12 @@ I(μ) ∝ 1 − Γ (1 − 3μ/2), is the same law with u = 3Γ / (2 + Γ) (Γ = 
 ``Linear.from_gamma(Γ)``. A ``Sampled`` profile takes radii r from 0 to 1, strictly increasing,
 and the brightness at each on any scale.
 
-Every law must be bright nowhere negative on 0 ≤ μ ≤ 1; a law that is raises ValueError when it
-is made. The magnification is the mean of the point-lens magnification over the star weighted by
-the law, accurate to 1e-8 relative for every law and position (see the README's accuracy table).
+A law's intensity must be nowhere negative on 0 ≤ μ ≤ 1, and its coefficients within ±1e4 (α > 0);
+a law that breaks these rules raises ValueError naming its argument when it is made, and the
+compiled core checks them again on every call. ``law(mu)`` is NaN for a μ that is NaN or outside
+[0, 1]. The stellar radius ``rho`` runs over 0 < ρ ≤ 1e30. The magnification is the mean of the
+point-lens magnification over the star weighted by the law, accurate to 1e-8 relative for every
+law and position (see the README's accuracy table and valid ranges).
 
 Threads: the computation releases the interpreter lock (other Python threads run meanwhile), and
 long arrays are spread over caldrith's pool of worker threads (``RAYON_NUM_THREADS``). Ctrl-C
@@ -52,8 +55,8 @@ from __future__ import annotations
 
 import math
 import numbers
-from collections.abc import Sequence
-from dataclasses import dataclass, field
+from collections.abc import Callable, Sequence
+from dataclasses import dataclass, field, fields
 from typing import Any, ClassVar, SupportsFloat
 
 import numpy as np
@@ -79,63 +82,127 @@ __all__ = [
     "LightCurveGradient",
 ]
 
-# The smallest intensity a law may reach on 0 ≤ μ ≤ 1: 0, up to the rounding of its coefficients
-# (Quadratic(0.7, 0.3) is exactly 0 at the limb).
-_NEGATIVE_INTENSITY = -1e-12
+_REAL_TYPES = (numbers.Real, np.floating, np.integer)
+
+
+def _number(name: str, value: object, what: str = "a real number") -> float:
+    """value as a float: an int, float or Fraction, a numpy integer or float, or a 0-d array of
+    one (not a bool, complex, str, Decimal, ...); TypeError or ValueError naming the argument
+    otherwise. Infinities and NaN pass."""
+    if type(value) is float:
+        return value
+    if isinstance(value, np.ndarray) and value.ndim == 0 and not isinstance(value, np.ma.MaskedArray):
+        value = value[()]
+    if isinstance(value, (bool, np.bool_)) or not isinstance(value, _REAL_TYPES):
+        raise TypeError(f"{name} must be {what}, not {type(value).__name__}")
+    if isinstance(value, np.floating) and value.itemsize > 8:
+        return float(_reals(name, value))
+    try:
+        return float(value)
+    except OverflowError:  # an int or Fraction beyond the doubles
+        raise ValueError(f"{name} must be within the range of a double, not a larger {type(value).__name__}") from None
 
 
 def _real(name: str, value: object) -> float:
-    """value as a finite float; TypeError or ValueError naming the argument otherwise."""
-    if isinstance(value, (bool, np.bool_)) or not isinstance(value, (numbers.Real, np.floating, np.integer)):
-        raise TypeError(f"{name} must be a real number, not {type(value).__name__}")
-    number = float(value)
+    """value as a finite float (see _number)."""
+    number = _number(name, value)
     if not math.isfinite(number):
         raise ValueError(f"{name} must be finite, not {number!r}")
     return number
 
 
 def _reals(name: str, values: object) -> npt.NDArray[np.float64]:
-    """values as a contiguous float64 array of any shape; TypeError naming the argument if they are
-    not real numbers."""
+    """values as a contiguous float64 array of any shape, from an array or (nested) sequence of real
+    numbers by the rule of _number; TypeError or ValueError naming the argument otherwise."""
+    if isinstance(values, np.ma.MaskedArray):
+        if np.ma.getmaskarray(values).any():
+            raise ValueError(f"{name} must have no masked entries")
+        values = np.ma.getdata(values)
     try:
         array = np.asarray(values)
     except (TypeError, ValueError) as error:
         raise TypeError(f"{name} must be an array or sequence of real numbers") from error
     if array.dtype.kind == "O":
-        try:
-            array = array.astype(np.float64)
-        except (TypeError, ValueError) as error:
-            raise TypeError(f"{name} must be an array or sequence of real numbers") from error
-    elif array.dtype.kind not in "biuf":
+        items = [_number(name, item, "an array or sequence of real numbers") for item in array.flat]
+        array = np.array(items, dtype=np.float64).reshape(array.shape)
+    elif array.dtype.kind not in "iuf":
         raise TypeError(f"{name} must be an array or sequence of real numbers, not of {array.dtype}")
+    if array.dtype.kind == "f" and array.dtype.itemsize > 8:  # long double: may be beyond the doubles
+        with np.errstate(over="ignore"):
+            converted = np.asarray(array, dtype=np.float64, order="C")
+        if np.any(np.isinf(converted) & np.isfinite(array)):
+            raise ValueError(f"{name} must be within the range of a double, not a larger {array.dtype}")
+        return converted
     return np.asarray(array, dtype=np.float64, order="C")
+
+
+def _on_unmasked(name: str, values: object, compute: Callable[[npt.NDArray[np.float64]], Any],
+                 rows: int | None = None) -> Any:
+    """compute(the values as float64, see _reals), an array of their shape (with `rows`, of shape
+    (rows, *their shape)); for a masked array, a masked array with the same mask, compute seeing only
+    the unmasked entries (NaN under the mask)."""
+    if not isinstance(values, np.ma.MaskedArray):
+        return compute(_reals(name, values))
+    mask = np.ma.getmaskarray(values)
+    leading = () if rows is None else (rows,)
+    out = np.full((*leading, *mask.shape), np.nan)
+    out[..., ~mask] = compute(_reals(name, np.ma.getdata(values)[~mask]))
+    return np.ma.MaskedArray(out, mask=np.broadcast_to(mask, out.shape).copy())
+
+
+_FIELD_NAMES: dict[type, tuple[str, ...]] = {}
+
+
+def _field_names(cls: type) -> tuple[str, ...]:
+    """The names of the fields of a law's class, in order (found once per class)."""
+    names = _FIELD_NAMES.get(cls)
+    if names is None:
+        names = _FIELD_NAMES[cls] = tuple(f.name for f in fields(cls))
+    return names
 
 
 class Law:
     """A radial brightness law; see the module's table. Calling it gives I(μ), for a number or an
-    array of μ in [0, 1]."""
+    array of μ: NaN for a μ that is NaN or outside [0, 1]."""
 
     _kind: ClassVar[int]
 
+    def __post_init__(self) -> None:
+        """Converts the coefficients to floats and checks the law by the rules of the compiled core,
+        which checks it again on every call."""
+        for name in self._coefficient_names():
+            object.__setattr__(self, name, _real(name, getattr(self, name)))
+        self._check()
+
+    def _coefficient_names(self) -> tuple[str, ...]:
+        return _field_names(type(self))
+
     def _coefficients(self) -> tuple[float, ...]:
-        return ()
+        return tuple(getattr(self, name) for name in self._coefficient_names())
 
     def _samples(self) -> tuple[tuple[float, ...], tuple[float, ...]]:
         return (), ()
 
-    def __call__(self, mu: npt.ArrayLike) -> Any:
-        values = _reals("mu", mu)
-        out = np.empty(values.shape)
-        radius, intensity = self._samples()
-        _core.intensity(values.ravel(), out.reshape(-1), self._kind, self._coefficients(), radius, intensity)
-        return out if out.ndim else float(out)
-
     def _check(self) -> None:
-        """Refuses a law whose intensity is negative somewhere on 0 ≤ μ ≤ 1."""
-        value, mu = _core.minimum_intensity(self._kind, self._coefficients())
-        if value < _NEGATIVE_INTENSITY:
-            raise ValueError(f"{self!r}: the intensity is negative at μ = {mu:.6g} ({value:.3g}); "
-                             "a law must be ≥ 0 on 0 ≤ μ ≤ 1")
+        """ValueError naming the argument at fault if a coefficient is out of its range or the
+        intensity is negative somewhere on 0 ≤ μ ≤ 1."""
+        _core.check_law(self._kind, self._coefficients(), *self._samples())
+
+    def __reduce__(self) -> tuple[type, tuple[Any, ...]]:
+        # Unpickled and copied through the constructor, so through its checks.
+        return type(self), tuple(getattr(self, name) for name in _field_names(type(self)))
+
+    def __call__(self, mu: npt.ArrayLike) -> Any:
+        radius, intensity = self._samples()
+        coefficients = self._coefficients()
+
+        def at(values: npt.NDArray[np.float64]) -> npt.NDArray[np.float64]:
+            out = np.empty(values.shape)
+            _core.intensity(values.reshape(-1), out.reshape(-1), self._kind, coefficients, radius, intensity)
+            return out
+
+        out = _on_unmasked("mu", mu, at)
+        return out if out.ndim or isinstance(out, np.ma.MaskedArray) else float(out)
 
 
 @dataclass(frozen=True)
@@ -152,10 +219,6 @@ class Linear(Law):
     u: float
     _kind: ClassVar[int] = 1
 
-    def __post_init__(self) -> None:
-        object.__setattr__(self, "u", _real("u", self.u))
-        self._check()
-
     @classmethod
     def from_gamma(cls, gamma: SupportsFloat) -> Linear:
         """The linear law in the convention normalised to the mean brightness,
@@ -170,8 +233,6 @@ class Linear(Law):
         """Γ = 2u / (3 − u), the coefficient in the convention normalised to the mean brightness."""
         return 2.0 * self.u / (3.0 - self.u)
 
-    def _coefficients(self) -> tuple[float, ...]:
-        return (self.u,)
 
 
 @dataclass(frozen=True)
@@ -182,11 +243,6 @@ class Quadratic(Law):
     b: float
     _kind: ClassVar[int] = 2
 
-    def __post_init__(self) -> None:
-        _take(self, "a", "b")
-
-    def _coefficients(self) -> tuple[float, ...]:
-        return (self.a, self.b)
 
 
 @dataclass(frozen=True)
@@ -197,11 +253,6 @@ class SquareRoot(Law):
     d: float
     _kind: ClassVar[int] = 3
 
-    def __post_init__(self) -> None:
-        _take(self, "c", "d")
-
-    def _coefficients(self) -> tuple[float, ...]:
-        return (self.c, self.d)
 
 
 @dataclass(frozen=True)
@@ -212,11 +263,6 @@ class Logarithmic(Law):
     f: float
     _kind: ClassVar[int] = 4
 
-    def __post_init__(self) -> None:
-        _take(self, "e", "f")
-
-    def _coefficients(self) -> tuple[float, ...]:
-        return (self.e, self.f)
 
 
 @dataclass(frozen=True)
@@ -227,15 +273,6 @@ class Power2(Law):
     alpha: float
     _kind: ClassVar[int] = 5
 
-    def __post_init__(self) -> None:
-        object.__setattr__(self, "c", _real("c", self.c))
-        object.__setattr__(self, "alpha", _real("alpha", self.alpha))
-        if not self.alpha > 0.0:
-            raise ValueError(f"alpha must be positive, not {self.alpha!r}")
-        self._check()
-
-    def _coefficients(self) -> tuple[float, ...]:
-        return (self.c, self.alpha)
 
 
 @dataclass(frozen=True)
@@ -248,11 +285,6 @@ class FourParameter(Law):
     a4: float
     _kind: ClassVar[int] = 6
 
-    def __post_init__(self) -> None:
-        _take(self, "a1", "a2", "a3", "a4")
-
-    def _coefficients(self) -> tuple[float, ...]:
-        return (self.a1, self.a2, self.a3, self.a4)
 
 
 @dataclass(frozen=True)
@@ -270,42 +302,29 @@ class Sampled(Law):
         intensity = _reals("I", self.I)
         if radius.ndim != 1 or intensity.ndim != 1:
             raise ValueError("r and I must be one-dimensional")
-        if len(radius) != len(intensity):
-            raise ValueError(f"r and I must be as long as each other, not {len(radius)} and {len(intensity)}")
-        if len(radius) < 2:
-            raise ValueError("r and I need two samples or more (the centre and the limb)")
-        if not (np.all(np.isfinite(radius)) and radius[0] == 0.0 and radius[-1] == 1.0
-                and np.all(np.diff(radius) > 0.0)):
-            raise ValueError("r must increase strictly from exactly 0 to exactly 1")
-        if not np.all(np.isfinite(intensity)) or np.any(intensity < 0.0):
-            raise ValueError("I must be finite and ≥ 0")
-        if not np.any(intensity > 0.0):
-            raise ValueError("I must not be 0 everywhere")
         object.__setattr__(self, "r", tuple(radius.tolist()))
         object.__setattr__(self, "I", tuple(intensity.tolist()))
+        self._check()
+
+    def _coefficient_names(self) -> tuple[str, ...]:
+        return ()
 
     def _samples(self) -> tuple[tuple[float, ...], tuple[float, ...]]:
         return tuple(self.r), tuple(self.I)
 
 
-def _take(law: Law, *names: str) -> None:
-    """Converts the named coefficients of a law to floats and checks the law."""
-    for name in names:
-        object.__setattr__(law, name, _real(name, getattr(law, name)))
-    law._check()
-
-
 Laws = Law | Sequence[Law]
+_Description = tuple[int, tuple[float, ...], tuple[float, ...], tuple[float, ...]]
 
 
-def _describe(law: object) -> tuple[int, tuple[float, ...], tuple[float, ...], tuple[float, ...]]:
-    if not isinstance(law, Law):
+def _describe(law: object) -> _Description:
+    if not (isinstance(law, Law) and hasattr(law, "_kind")):
         raise TypeError(f"law must be a law of caldrith_ld (Uniform(), Linear(u), ...), not {type(law).__name__}")
     r, intensity = law._samples()
     return (law._kind, law._coefficients(), r, intensity)
 
 
-def _laws(law: object) -> tuple[list[tuple[int, tuple[float, ...], tuple[float, ...], tuple[float, ...]]], bool]:
+def _laws(law: object) -> tuple[list[_Description], bool]:
     """The laws' descriptions for the core, and whether one law was given (not a sequence)."""
     if isinstance(law, Law):
         return [_describe(law)], True
@@ -315,30 +334,28 @@ def _laws(law: object) -> tuple[list[tuple[int, tuple[float, ...], tuple[float, 
     return [_describe(item) for item in law], False
 
 
-def _radius(rho: SupportsFloat) -> float:
-    radius = _real("rho", rho)
-    if not radius > 0.0:
-        raise ValueError(f"rho must be positive, not {radius!r}")
-    return radius
-
-
 def magnification(u: npt.ArrayLike, rho: SupportsFloat, law: Laws = Uniform()) -> npt.NDArray[np.float64]:
     """The magnification of a star of radius ``rho`` with brightness ``law`` at separations ``u``.
 
     ``u``: lens–source separations in Einstein radii, any array or sequence of real numbers (its
-    shape is kept; the sign is ignored). ``rho``: the stellar radius in Einstein radii, finite and
-    positive. ``law``: a law of this module, by default a uniform disk; or a sequence of laws (one
-    per band, say), which share the work.
+    shape is kept; the sign is ignored), a masked array computed where it is not masked. ``rho``:
+    the stellar radius in Einstein radii, positive, at most 1e30. ``law``: a law of this module, by
+    default a uniform disk; or a sequence of laws (one per band, say), which share the work.
 
     Returns a float64 array of the shape of ``u`` (for a sequence of laws, of shape
-    ``(len(law), *u.shape)``, one row per law): NaN where ``u`` is NaN, 1 where it is infinite.
+    ``(len(law), *u.shape)``, one row per law; a masked array with the mask of ``u``): NaN where
+    ``u`` is NaN, 1 where it is infinite.
     """
     laws, single = _laws(law)
-    radius = _radius(rho)
-    positions = _reals("u", u)
-    out = np.empty((len(laws), *positions.shape))
-    _core.magnification(positions.reshape(-1), out.reshape(-1), radius, laws)
-    return out[0] if single else out
+    radius = _real("rho", rho)
+
+    def at(positions: npt.NDArray[np.float64]) -> npt.NDArray[np.float64]:
+        out = np.empty((len(laws), *positions.shape))
+        _core.magnification(positions.reshape(-1), out.reshape(-1), radius, laws)
+        return out
+
+    result: npt.NDArray[np.float64] = _on_unmasked("u", u, at, len(laws))
+    return result[0] if single else result
 
 
 @dataclass(frozen=True)
@@ -354,13 +371,17 @@ class Gradient:
     d_coefficients: npt.NDArray[np.float64]
 
 
-def _gradient_rows(positions: npt.NDArray[np.float64], radius: float,
-                   laws: list[tuple[int, tuple[float, ...], tuple[float, ...], tuple[float, ...]]]) -> list[npt.NDArray[np.float64]]:
-    """For each law, its rows of derivatives from the core: value, d_u, d_rho, then one per coefficient."""
+def _gradient_rows(name: str, u: object, radius: float, laws: list[_Description]) -> list[npt.NDArray[np.float64]]:
+    """For each law, its rows from the core at the separations `u`: value, d_u, d_rho, then one per
+    coefficient (masked where u is)."""
     counts = [3 + (len(r) if kind == Sampled._kind else len(coefficients)) for kind, coefficients, r, _ in laws]
-    out = np.empty((sum(counts), *positions.shape))
-    _core.gradient(positions.reshape(-1), out.reshape(-1), radius, laws)
-    return np.split(out, np.cumsum(counts)[:-1])
+
+    def at(positions: npt.NDArray[np.float64]) -> npt.NDArray[np.float64]:
+        out = np.empty((sum(counts), *positions.shape))
+        _core.gradient(positions.reshape(-1), out.reshape(-1), radius, laws)
+        return out
+
+    return np.split(_on_unmasked(name, u, at, sum(counts)), np.cumsum(counts)[:-1])
 
 
 def gradient(u: npt.ArrayLike, rho: SupportsFloat, law: Laws = Uniform()) -> Any:
@@ -369,23 +390,27 @@ def gradient(u: npt.ArrayLike, rho: SupportsFloat, law: Laws = Uniform()) -> Any
 
     At the limb itself (u = rho exactly) dA/du diverges logarithmically for a law bright there."""
     laws, single = _laws(law)
-    radius = _radius(rho)
-    positions = _reals("u", u)
-    results = [Gradient(rows[0], rows[1], rows[2], rows[3:]) for rows in _gradient_rows(positions, radius, laws)]
+    radius = _real("rho", rho)
+    results = [Gradient(rows[0], rows[1], rows[2], rows[3:]) for rows in _gradient_rows("u", u, radius, laws)]
     return results[0] if single else results
 
 
-def _trajectory(t: npt.ArrayLike, t0: SupportsFloat, u0: SupportsFloat, tE: SupportsFloat
-                ) -> tuple[npt.NDArray[np.float64], npt.NDArray[np.float64], float, float]:
-    """u(t) on the straight trajectory, with tau = (t - t0)/tE, u0 and tE as floats."""
-    times = _reals("t", t)
+def _trajectory(t0: SupportsFloat, u0: SupportsFloat, tE: SupportsFloat
+                ) -> tuple[Callable[[npt.NDArray[np.float64]], npt.NDArray[np.float64]], float, float, float]:
+    """u(t) on the straight trajectory, and t0, u0 and tE as floats."""
     peak = _real("t0", t0)
     impact = _real("u0", u0)
     crossing = _real("tE", tE)
     if not crossing > 0.0:
         raise ValueError(f"tE must be positive, not {crossing!r}")
-    tau = (times - peak) / crossing
-    return np.hypot(impact, tau), tau, impact, crossing
+
+    def trajectory(times: npt.NDArray[np.float64]) -> npt.NDArray[np.float64]:
+        # Far enough from t0, or with a small enough tE, u overflows to inf, whose magnification 1
+        # is the limit.
+        with np.errstate(over="ignore"):
+            return np.hypot(impact, (times - peak) / crossing)
+
+    return trajectory, peak, impact, crossing
 
 
 def light_curve(
@@ -398,9 +423,10 @@ def light_curve(
 ) -> npt.NDArray[np.float64]:
     """The magnification at times ``t`` of a source on a straight trajectory past the lens:
     u(t) = √(u0² + ((t − t0) / tE)²), with the closest approach ``u0`` (Einstein radii) at ``t0``
-    and the Einstein time ``tE`` (positive, in the unit of ``t``). ``law`` as for ``magnification``."""
-    u, _, _, _ = _trajectory(t, t0, u0, tE)
-    return magnification(u, rho, law)
+    and the Einstein time ``tE`` (positive, in the unit of ``t``). ``law`` as for ``magnification``;
+    a masked ``t`` gives a masked array with its mask."""
+    trajectory, _, _, _ = _trajectory(t0, u0, tE)
+    return magnification(_on_unmasked("t", t, trajectory), rho, law)
 
 
 @dataclass(frozen=True)
@@ -428,16 +454,21 @@ def light_curve_gradient(
 
     With u = √(u0² + τ²), τ = (t − t0)/tE: ∂u/∂t0 = −τ/(tE u), ∂u/∂u0 = u0/u, ∂u/∂tE = −τ²/(tE u); where
     u = 0 the derivatives in t0, u0 and tE are 0 (A is even in u there)."""
-    u, tau, impact, crossing = _trajectory(t, t0, u0, tE)
+    trajectory, peak, impact, crossing = _trajectory(t0, u0, tE)
     laws, single = _laws(law)
-    radius = _radius(rho)
+    radius = _real("rho", rho)
+    times = _on_unmasked("t", t, lambda times: times)
+    u = trajectory(np.ma.getdata(times))
+    tau = (np.ma.getdata(times) - peak) / crossing
     with np.errstate(invalid="ignore", divide="ignore"):
         inverse = np.where(u > 0.0, 1.0 / u, 0.0)
     du_dt0 = -tau / crossing * inverse
     du_du0 = impact * inverse
     du_dtE = -tau * tau / crossing * inverse
+    if isinstance(times, np.ma.MaskedArray):
+        u = np.ma.MaskedArray(u, mask=np.ma.getmaskarray(times))
     results = []
-    for rows in _gradient_rows(u, radius, laws):
+    for rows in _gradient_rows("t", u, radius, laws):
         d_u = rows[1]
         results.append(LightCurveGradient(rows[0], d_u * du_dt0, d_u * du_du0, d_u * du_dtE, rows[2], rows[3:]))
     return results[0] if single else results

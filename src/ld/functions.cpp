@@ -21,8 +21,8 @@ PyResult<Done> same_length(const PinnedArray& in, const PinnedArray& out) {
 }
 
 PyResult<Done> valid_radius(double rho) {
-    if (!(rho > 0.0 && std::isfinite(rho))) {
-        return Unexpected{PythonError::lazy(PyExc_ValueError, "rho: not a finite positive number")};
+    if (!(rho > 0.0 && rho <= LARGEST_RHO)) {
+        return Unexpected{PythonError::lazy(PyExc_ValueError, "rho must be positive and at most 1e30 (Einstein radii)")};
     }
     return Done{};
 }
@@ -102,20 +102,13 @@ PyResult<Done> ld_intensity(PinnedArray mu, PinnedArray out, long kind, std::vec
     return Done{};
 }
 
-PyResult<OwnedRef> ld_minimum_intensity(long kind_number, std::vector<double> coefficients) {
-    auto kind = law_kind(kind_number);
-    if (!kind) {
-        return Unexpected{std::move(kind).error()};
+PyResult<Done> ld_check_law(long kind, std::vector<double> coefficients, std::vector<double> radius,
+                            std::vector<double> intensity) {
+    auto law = make_law(kind, std::move(coefficients), std::move(radius), std::move(intensity));
+    if (!law) {
+        return Unexpected{std::move(law).error()};
     }
-    if (*kind == LawKind::sampled || coefficients.size() != coefficient_count(*kind)) {
-        return Unexpected{PythonError::lazy(PyExc_ValueError, "coefficients: not as many as the law has")};
-    }
-    const LawMinimum minimum = closed_form_minimum(*kind, coefficients);
-    OwnedRef pair = OwnedRef::steal(Py_BuildValue("(dd)", minimum.intensity, minimum.mu));
-    if (!pair) {
-        return Unexpected{fetch_error()};
-    }
-    return pair;
+    return Done{};
 }
 
 }  // namespace caldrith

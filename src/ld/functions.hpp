@@ -25,8 +25,9 @@ PyResult<Done> ld_gradient(PinnedArray u, PinnedArray out, double rho, LawsParam
 PyResult<Done> ld_intensity(PinnedArray mu, PinnedArray out, long kind, std::vector<double> coefficients,
                             std::vector<double> radius, std::vector<double> intensity);
 
-// (intensity, mu) at the smallest intensity of a closed-form law on
-// 0 ≤ μ ≤ 1.
-PyResult<OwnedRef> ld_minimum_intensity(long kind, std::vector<double> coefficients);
+// Nothing if the law may be used, the ValueError that every function of the
+// core raises for it otherwise: the Python layer's check of a law it makes.
+PyResult<Done> ld_check_law(long kind, std::vector<double> coefficients, std::vector<double> radius,
+                            std::vector<double> intensity);
 
 }  // namespace caldrith

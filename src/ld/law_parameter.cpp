@@ -1,5 +1,6 @@
 #include "ld/law_parameter.hpp"
 
+#include <cstdio>
 #include <iterator>
 #include <string>
 
@@ -32,6 +33,19 @@ PyResult<std::unique_ptr<LimbDarkeningLaw>> convert_law(PyObject* description) {
     return make_law(kind, std::move(parts[0]), std::move(parts[1]), std::move(parts[2]));
 }
 
+// The ValueError of a law that breaks the rules, with where its intensity is
+// lowest if it is negative somewhere.
+PythonError law_error(const LawFault& fault) {
+    std::string message = fault.message;
+    if (fault.lowest) {
+        char where[96];
+        std::snprintf(where, sizeof where, " at μ = %.6g (%.3g); a law must be ≥ 0 on 0 ≤ μ ≤ 1", fault.lowest->mu,
+                      fault.lowest->intensity);
+        message += where;
+    }
+    return PythonError::lazy(PyExc_ValueError, std::move(message));
+}
+
 }  // namespace
 
 PyResult<LawKind> law_kind(long kind) {
@@ -49,14 +63,16 @@ PyResult<std::unique_ptr<LimbDarkeningLaw>> make_law(long kind_number, std::vect
     }
     const LawKind kind = *known;
     if (kind == LawKind::sampled) {
-        if (radius.size() != intensity.size() || radius.size() < 2) {
-            return Unexpected{PythonError::lazy(PyExc_ValueError, "radius, intensity: two samples or more, "
-                                                                  "as many of each")};
+        if (LawCheck checked = check_samples(radius, intensity); !checked) {
+            return Unexpected{law_error(checked.error())};
         }
         return std::make_unique<LimbDarkeningLaw>(std::move(radius), std::move(intensity));
     }
     if (coefficients.size() != coefficient_count(kind)) {
         return Unexpected{PythonError::lazy(PyExc_ValueError, "coefficients: not as many as the law has")};
+    }
+    if (LawCheck checked = check_law(kind, coefficients); !checked) {
+        return Unexpected{law_error(checked.error())};
     }
     return std::make_unique<LimbDarkeningLaw>(kind, coefficients);
 }

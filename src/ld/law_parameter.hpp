@@ -20,7 +20,9 @@ struct LawsParameter {
 // The kind of a law class's index, or a ValueError.
 PyResult<LawKind> law_kind(long kind);
 
-// One law from its description, or a ValueError naming what is wrong.
+// One law from its description, checked by the rules of
+// limb_darkening_law.hpp on every call, whatever the Python layer checked
+// when the law was made; or a ValueError naming what is wrong.
 PyResult<std::unique_ptr<LimbDarkeningLaw>> make_law(long kind, std::vector<double> coefficients,
                                                      std::vector<double> radius, std::vector<double> intensity);
 

@@ -19,12 +19,12 @@ using Sequence = SequenceParameter;
 constexpr std::array<const char*, 4> MAGNIFICATION_PARAMETERS = {"u", "out", "rho", "laws"};
 constexpr std::array<const char*, 6> INTENSITY_PARAMETERS = {"mu", "out", "kind", "coefficients", "radius",
                                                              "intensity"};
-constexpr std::array<const char*, 2> MINIMUM_PARAMETERS = {"kind", "coefficients"};
+constexpr std::array<const char*, 4> CHECK_PARAMETERS = {"kind", "coefficients", "radius", "intensity"};
 
 constexpr FunctionDescription MAGNIFICATION{"magnification", MAGNIFICATION_PARAMETERS};
 constexpr FunctionDescription GRADIENT{"gradient", MAGNIFICATION_PARAMETERS};
 constexpr FunctionDescription INTENSITY{"intensity", INTENSITY_PARAMETERS};
-constexpr FunctionDescription MINIMUM_INTENSITY{"minimum_intensity", MINIMUM_PARAMETERS};
+constexpr FunctionDescription CHECK_LAW{"check_law", CHECK_PARAMETERS};
 
 PyMethodDef METHODS[] = {
     method<MAGNIFICATION, &ld_magnification, Array, Output, Float, LawsParameter>(
@@ -33,8 +33,8 @@ PyMethodDef METHODS[] = {
                                                                          FASTCALL_WITH_KEYWORDS),
     method<INTENSITY, &ld_intensity, Array, Output, Integer, Sequence, Sequence, Sequence>(
         "intensity(mu, out, kind, coefficients, radius, intensity)\n--\n\n", FASTCALL_WITH_KEYWORDS),
-    method<MINIMUM_INTENSITY, &ld_minimum_intensity, Integer, Sequence>(
-        "minimum_intensity(kind, coefficients)\n--\n\n", FASTCALL_WITH_KEYWORDS),
+    method<CHECK_LAW, &ld_check_law, Integer, Sequence, Sequence, Sequence>(
+        "check_law(kind, coefficients, radius, intensity)\n--\n\n", FASTCALL_WITH_KEYWORDS),
     {nullptr, nullptr, 0, nullptr},
 };
 

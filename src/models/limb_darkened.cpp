@@ -222,6 +222,12 @@ void LimbDarkenedStars::position(const Law& law, const StarColumns& columns, std
                 break;
         }
     }
+    if (law.law->kind() == LawKind::sampled) {
+        // The derivatives in the samples as given, not in those the law keeps on its own scale.
+        for (double& d : parameters) {
+            d *= law.law->intensity_scale();
+        }
+    }
     columns.value[slot] = result.value;
     if (derivatives_) {
         columns.d_u[slot] = sign * result.d_u;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <initializer_list>
+#include <limits>
 #include <utility>
 
 #include "kernels/gauss_legendre.hpp"
@@ -12,6 +13,111 @@ namespace {
 
 // μ ln μ, 0 at μ = 0.
 double mu_log_mu(double mu) { return mu > 0.0 ? mu * std::log(mu) : 0.0; }
+
+// p(x) = Σ p[k] x^k, of degree 4 at most.
+using Quartic = std::array<double, 5>;
+
+double evaluate(const Quartic& p, double x) {
+    return (((p[4] * x + p[3]) * x + p[2]) * x + p[1]) * x + p[0];
+}
+
+Quartic derivative(const Quartic& p) { return {p[1], 2.0 * p[2], 3.0 * p[3], 4.0 * p[4], 0.0}; }
+
+// Up to four points of (0, 1), ascending.
+struct Points {
+    std::array<double, 4> x{};
+    std::size_t count = 0;
+    const double* begin() const { return x.data(); }
+    const double* end() const { return x.data() + count; }
+};
+
+// The points of (0, 1) where p changes sign. Between consecutive sign
+// changes of p' (and 0 and 1) p is monotone, so each such interval holds one
+// sign change at most, which bisection finds to 2^-64; the recursion ends at
+// a constant, which changes sign nowhere.
+Points sign_changes(const Quartic& p, int degree) {
+    Points changes;
+    if (degree == 0) {
+        return changes;
+    }
+    const Points turns = sign_changes(derivative(p), degree - 1);
+    double lo = 0.0;
+    for (std::size_t i = 0; i <= turns.count; ++i) {
+        const double hi = i < turns.count ? turns.x[i] : 1.0;
+        const bool negative_at_lo = evaluate(p, lo) < 0.0;
+        if (negative_at_lo != (evaluate(p, hi) < 0.0)) {
+            double a = lo;
+            double b = hi;
+            for (int step = 0; step < 64; ++step) {
+                const double mid = 0.5 * (a + b);
+                ((evaluate(p, mid) < 0.0) == negative_at_lo ? a : b) = mid;
+            }
+            changes.x[changes.count++] = 0.5 * (a + b);
+        }
+        lo = hi;
+    }
+    return changes;
+}
+
+// The critical points in (0, 1) of p, where a minimum inside can be.
+Points critical_points(const Quartic& p) { return sign_changes(derivative(p), 3); }
+
+// What the rules say of each law's arguments, in the order of its
+// coefficients; the ranges stated are COEFFICIENT_BOUND's and ALPHA_BOUND's.
+struct LawArguments {
+    std::array<Message, 4> out_of_range;
+    Message negative;
+};
+
+const LawArguments& law_arguments(LawKind kind) {
+    static const LawArguments NONE{{}, "the intensity is negative"};
+    static const LawArguments LINEAR{{"u must be finite and within [-1e4, 1e4]"}, "u: the intensity is negative"};
+    static const LawArguments QUADRATIC{
+        {"a must be finite and within [-1e4, 1e4]", "b must be finite and within [-1e4, 1e4]"},
+        "a, b: the intensity is negative"};
+    static const LawArguments SQUARE_ROOT{
+        {"c must be finite and within [-1e4, 1e4]", "d must be finite and within [-1e4, 1e4]"},
+        "c, d: the intensity is negative"};
+    static const LawArguments LOGARITHMIC{
+        {"e must be finite and within [-1e4, 1e4]", "f must be finite and within [-1e4, 1e4]"},
+        "e, f: the intensity is negative"};
+    static const LawArguments POWER2{
+        {"c must be finite and within [-1e4, 1e4]", "alpha must be finite and positive"},
+        "c, alpha: the intensity is negative"};
+    static const LawArguments FOUR_PARAMETER{
+        {"a1 must be finite and within [-1e4, 1e4]", "a2 must be finite and within [-1e4, 1e4]",
+         "a3 must be finite and within [-1e4, 1e4]", "a4 must be finite and within [-1e4, 1e4]"},
+        "a1, a2, a3, a4: the intensity is negative"};
+    switch (kind) {
+        case LawKind::linear: return LINEAR;
+        case LawKind::quadratic: return QUADRATIC;
+        case LawKind::square_root: return SQUARE_ROOT;
+        case LawKind::logarithmic: return LOGARITHMIC;
+        case LawKind::power2: return POWER2;
+        case LawKind::four_parameter: return FOUR_PARAMETER;
+        case LawKind::uniform:
+        case LawKind::sampled: return NONE;
+    }
+    return NONE;
+}
+
+// The power of two that brings the brightest of `intensity` into [1, 2):
+// 0 for samples normalised to the centre, which keep their bits.
+int brightest_exponent(const std::vector<double>& intensity) {
+    int exponent = 1;
+    if (!intensity.empty()) {
+        std::frexp(*std::max_element(intensity.begin(), intensity.end()), &exponent);
+    }
+    return exponent - 1;
+}
+
+// values[j] 2^exponent, exact but where it falls below the normal range.
+std::vector<double> scaled(std::vector<double> values, int exponent) {
+    for (double& value : values) {
+        value = std::ldexp(value, exponent);
+    }
+    return values;
+}
 
 }  // namespace
 
@@ -47,40 +153,97 @@ double closed_form_intensity(LawKind kind, std::span<const double> c, double mu)
     return 1.0;
 }
 
-LawMinimum closed_form_minimum(LawKind kind, std::span<const double> coefficients) {
-    constexpr int GRID = 4096;
-    auto at = [&](double mu) { return closed_form_intensity(kind, coefficients, mu); };
-    // Points uniform in μ², denser towards the limb where the laws bend most,
-    // with μ = 0 and μ = 1 themselves.
-    auto grid_mu = [](int i) { return std::sqrt(static_cast<double>(i) / GRID); };
-    int best = 0;
-    double best_value = at(0.0);
-    for (int i = 1; i <= GRID; ++i) {
-        const double value = at(grid_mu(i));
-        if (!(value >= best_value)) {
-            best = i;
-            best_value = value;
+LawMinimum closed_form_minimum(LawKind kind, std::span<const double> c) {
+    LawMinimum lowest{1.0, 1.0};
+    auto consider = [&](double mu) {
+        if (const double value = closed_form_intensity(kind, c, mu); value < lowest.intensity) {
+            lowest = {value, mu};
+        }
+    };
+    consider(0.0);
+    switch (kind) {
+        case LawKind::uniform:
+        case LawKind::sampled:
+        case LawKind::linear:
+        case LawKind::power2: break;  // monotone in μ: the ends
+        case LawKind::quadratic:
+            // (1 − a − b) + (a + 2b) μ − b μ²
+            for (const double mu : critical_points({1.0 - c[0] - c[1], c[0] + 2.0 * c[1], -c[1], 0.0, 0.0})) {
+                consider(mu);
+            }
+            break;
+        case LawKind::square_root:
+            // (1 − c − d) + d s + c s², s = √μ
+            for (const double s : critical_points({1.0 - c[0] - c[1], c[1], c[0], 0.0, 0.0})) {
+                consider(s * s);
+            }
+            break;
+        case LawKind::four_parameter:
+            // (1 − Σ aₖ) + a1 s + a2 s² + a3 s³ + a4 s⁴, s = √μ
+            for (const double s : critical_points({1.0 - c[0] - c[1] - c[2] - c[3], c[0], c[1], c[2], c[3]})) {
+                consider(s * s);
+            }
+            break;
+        case LawKind::logarithmic:
+            // I' = e − f (ln μ + 1) vanishes at μ = exp(e/f − 1) alone.
+            if (c[1] != 0.0) {
+                if (const double mu = std::exp(c[0] / c[1] - 1.0); mu > 0.0 && mu < 1.0) {
+                    consider(mu);
+                }
+            }
+            break;
+    }
+    return lowest;
+}
+
+LawCheck check_law(LawKind kind, std::span<const double> coefficients) {
+    const LawArguments& arguments = law_arguments(kind);
+    double scale = 1.0;
+    for (std::size_t i = 0; i < coefficients.size(); ++i) {
+        const double value = coefficients[i];
+        const bool exponent = kind == LawKind::power2 && i == 1;
+        const bool valid = std::isfinite(value) &&
+                           (exponent ? value > 0.0 && value <= ALPHA_BOUND : std::fabs(value) <= COEFFICIENT_BOUND);
+        if (!valid) {
+            return Unexpected{LawFault{arguments.out_of_range[i], std::nullopt}};
+        }
+        if (!exponent) {
+            scale += std::fabs(value);
         }
     }
-    double lo = grid_mu(std::max(best - 1, 0));
-    double hi = grid_mu(std::min(best + 1, GRID));
-    constexpr double GOLDEN = 0.6180339887498949;
-    for (int step = 0; step < 80 && hi - lo > 1e-14; ++step) {
-        const double left = hi - GOLDEN * (hi - lo);
-        const double right = lo + GOLDEN * (hi - lo);
-        if (at(left) < at(right)) {
-            hi = right;
-        } else {
-            lo = left;
-        }
+    if (const LawMinimum lowest = closed_form_minimum(kind, coefficients);
+        lowest.intensity < -NEGATIVE_INTENSITY_TOLERANCE * scale) {
+        return Unexpected{LawFault{arguments.negative, lowest}};
     }
-    LawMinimum minimum{best_value, grid_mu(best)};
-    for (const double mu : {lo, hi, 0.5 * (lo + hi)}) {
-        if (const double value = at(mu); value < minimum.intensity) {
-            minimum = {value, mu};
-        }
+    return Done{};
+}
+
+LawCheck check_samples(std::span<const double> radius, std::span<const double> intensity) {
+    if (radius.size() != intensity.size()) {
+        return Unexpected{LawFault{"r and I must be as long as each other", std::nullopt}};
     }
-    return minimum;
+    if (radius.size() < 2) {
+        return Unexpected{LawFault{"r and I need two samples or more (the centre and the limb)", std::nullopt}};
+    }
+    // Ordered comparisons: a NaN fails them. A step of a normal double at
+    // least keeps every slope of the interpolant, at most 2 / step on the
+    // law's own scale, finite.
+    bool increasing = radius.front() == 0.0 && radius.back() == 1.0;
+    for (std::size_t j = 1; j < radius.size(); ++j) {
+        increasing = increasing && radius[j] - radius[j - 1] >= std::numeric_limits<double>::min();
+    }
+    if (!increasing) {
+        return Unexpected{LawFault{"r must increase strictly from exactly 0 to exactly 1 (by steps of 2.2e-308 "
+                                   "or more)",
+                                   std::nullopt}};
+    }
+    if (!std::all_of(intensity.begin(), intensity.end(), [](double i) { return i >= 0.0 && std::isfinite(i); })) {
+        return Unexpected{LawFault{"I must be finite and ≥ 0", std::nullopt}};
+    }
+    if (std::none_of(intensity.begin(), intensity.end(), [](double i) { return i > 0.0; })) {
+        return Unexpected{LawFault{"I must not be 0 everywhere", std::nullopt}};
+    }
+    return Done{};
 }
 
 LimbDarkeningLaw::LimbDarkeningLaw(LawKind kind, std::span<const double> coefficients)
@@ -89,8 +252,8 @@ LimbDarkeningLaw::LimbDarkeningLaw(LawKind kind, std::span<const double> coeffic
 }
 
 LimbDarkeningLaw::LimbDarkeningLaw(std::vector<double> radius, std::vector<double> intensity)
-    : kind_(LawKind::sampled), radius_(std::move(radius)), intensity_(std::move(intensity)),
-      samples_(radius_, intensity_) {}
+    : kind_(LawKind::sampled), radius_(std::move(radius)), exponent_(brightest_exponent(intensity)),
+      intensity_(scaled(std::move(intensity), -exponent_)), samples_(radius_, intensity_) {}
 
 double LimbDarkeningLaw::at_radius(double t) const {
     if (kind_ == LawKind::sampled) {
@@ -105,8 +268,11 @@ double LimbDarkeningLaw::at_radius(double t) const {
 }
 
 double LimbDarkeningLaw::at_mu(double mu) const {
+    if (!(mu >= 0.0 && mu <= 1.0)) {
+        return std::numeric_limits<double>::quiet_NaN();
+    }
     if (kind_ == LawKind::sampled) {
-        return samples_(std::sqrt(std::fmax((1.0 - mu) * (1.0 + mu), 0.0)), 0.0);
+        return std::ldexp(samples_(std::sqrt((1.0 - mu) * (1.0 + mu)), 0.0), exponent_);
     }
     return closed_form_intensity(kind_, coefficients_, mu);
 }

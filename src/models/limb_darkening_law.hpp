@@ -16,7 +16,10 @@
 #pragma once
 
 #include <array>
+#include <cmath>
 #include <cstddef>
+#include <limits>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -37,21 +40,60 @@ std::size_t coefficient_count(LawKind kind);
 double closed_form_intensity(LawKind kind, std::span<const double> coefficients, double mu);
 
 // The smallest intensity of a closed-form law on 0 ≤ μ ≤ 1 and the μ where
-// it is reached: a grid of 4097 points in μ² refined by golden sections, so
-// that a minimum is found to about 1e-12 in μ.
+// it is reached, from its critical points: the linear and power-2 laws are
+// monotone in μ, the quadratic law a parabola in μ, the square-root law one
+// in s = √μ, the four-parameter law a quartic in s (its critical points the
+// roots of a cubic, bracketed between those of its derivative and bisected),
+// and the logarithmic law has one at μ = exp(e/f − 1). A few hundred
+// operations at most, cheap enough to run on every call.
 struct LawMinimum {
     double intensity;
     double mu;
 };
 LawMinimum closed_form_minimum(LawKind kind, std::span<const double> coefficients);
 
+// The largest |coefficient| of a closed-form law (the power-2 exponent
+// apart) within which the magnification keeps its accuracy
+// (bench/ld_input_ranges.py); catalogues' coefficients are of order 1.
+inline constexpr double COEFFICIENT_BOUND = 1e4;
+// The largest power-2 exponent α; none for now (α > 0 is the only rule).
+inline constexpr double ALPHA_BOUND = std::numeric_limits<double>::infinity();
+// How far below 0 a law's smallest intensity may round, per unit of its
+// scale 1 + Σ|coefficient| (the exponent apart): Quadratic(0.7, 0.3) is
+// exactly 0 at the limb.
+inline constexpr double NEGATIVE_INTENSITY_TOLERANCE = 1e-12;
+
+// Why a law cannot be used: a fixed message that names the argument at
+// fault ("u", "alpha", "r", ...) and, for a law whose intensity is negative
+// somewhere on 0 ≤ μ ≤ 1, where it is lowest.
+struct LawFault {
+    Message message;
+    std::optional<LawMinimum> lowest;
+};
+using LawCheck = Expected<Done, LawFault>;
+
+// The rules every law obeys wherever it is used, cheap enough for every
+// call: each coefficient finite and within ±COEFFICIENT_BOUND, α in
+// (0, ALPHA_BOUND], the intensity ≥ 0 on 0 ≤ μ ≤ 1. `coefficients` holds
+// coefficient_count(kind) values.
+LawCheck check_law(LawKind kind, std::span<const double> coefficients);
+
+// The rules of a sampled law: radius and intensity as long as each other,
+// two samples or more, the radii strictly increasing from exactly 0 to
+// exactly 1 (by normal doubles), the intensities finite, ≥ 0 and not all 0
+// (on any scale).
+LawCheck check_samples(std::span<const double> radius, std::span<const double> intensity);
+
 // A closed-form law as a weighted sum of the bases of star_series.hpp,
 // I = Σ_f w_f f, for every kind but power-2 (whose exponent is free) and
 // sampled.
 std::optional<BasisWeights> closed_form_basis_weights(LawKind kind, std::span<const double> coefficients);
 
-// A law with its coefficients or samples, owned. Checks nothing: the module
-// boundary validates what it is given first.
+// A law with its coefficients or samples, owned. Checks nothing: its user
+// runs check_law or check_samples first. A sampled law keeps its intensities
+// divided by a power of two, the brightest in [1, 2), exactly: its moments
+// and slopes neither overflow nor lose digits to subnormals, whatever the
+// scale the samples came on.
 class LimbDarkeningLaw {
 public:
     LimbDarkeningLaw(LawKind kind, std::span<const double> coefficients);
@@ -62,8 +104,11 @@ public:
 
     LawKind kind() const noexcept { return kind_; }
 
-    // I at the radius t in [0, 1] (stellar radii), and at μ = √(1 − t²).
+    // I at the radius t in [0, 1] (stellar radii), a sampled law's on its
+    // own scale (see above): the magnification does not depend on it.
     double at_radius(double t) const;
+    // I at μ = √(1 − t²), a sampled law's on the scale of its samples; NaN
+    // for a μ that is NaN or outside [0, 1], where no law is defined.
     double at_mu(double mu) const;
 
     // The law as a weighted sum of the bases of star_series.hpp, I = Σ_f w_f f:
@@ -76,15 +121,17 @@ public:
 
     // The radii and brightness of a sampled law (empty for a closed form).
     std::span<const double> sample_radii() const noexcept { return radius_; }
+    // (the intensities on the law's own scale: those given times intensity_scale()).
     std::span<const double> sample_intensities() const noexcept { return intensity_; }
+    double intensity_scale() const noexcept { return std::ldexp(1.0, -exponent_); }
 
     // The interior radii where the law has a kink, ascending (the samples
     // strictly between 0 and 1 of a sampled law; none for a closed form).
     std::span<const double> kinks() const noexcept;
 
     // ⟨t^2k⟩ for k = 0..count − 1, the flux-weighted means of t^2k over the
-    // disk (1 for k = 0), and the total flux ∫₀¹ I(t) 2t dt, accurate to a
-    // few ulp.
+    // disk (1 for k = 0), and the total flux ∫₀¹ I(t) 2t dt (a sampled law's
+    // on its own scale), accurate to a few ulp.
     struct Moments {
         double flux;
         std::vector<double> means;
@@ -103,6 +150,7 @@ private:
     LawKind kind_;
     std::array<double, 4> coefficients_{};
     std::vector<double> radius_;
+    int exponent_ = 0;  // a sampled law's intensities are divided by 2^exponent_
     std::vector<double> intensity_;
     PiecewiseLinear samples_;
 };

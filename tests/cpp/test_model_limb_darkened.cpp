@@ -6,6 +6,7 @@
 #include <cmath>
 #include <span>
 #include <limits>
+#include <random>
 #include <vector>
 
 #include "kernels/gauss_legendre.hpp"
@@ -87,6 +88,39 @@ TEST_CASE("the closed-form minimum finds a dip inside the disk") {
     CHECK(minimum.intensity < -0.05);
     CHECK(minimum.mu > 0.0);
     CHECK(minimum.mu < 0.2);
+}
+
+TEST_CASE("the closed-form minimum is the least intensity on a fine grid, for random laws") {
+    // The grid's least value is reached, so the true minimum is at or below it; the analytic one,
+    // also reached, must be too (up to rounding), or a critical point was missed.
+    std::mt19937_64 random(20250612);
+    std::uniform_real_distribution<double> coefficient(-6.0, 6.0);
+    std::uniform_real_distribution<double> exponent(0.05, 4.0);
+    for (const LawKind kind : {LawKind::linear, LawKind::quadratic, LawKind::square_root, LawKind::logarithmic,
+                               LawKind::power2, LawKind::four_parameter}) {
+        for (int trial = 0; trial < 300; ++trial) {
+            std::vector<double> c(caldrith::coefficient_count(kind));
+            for (double& value : c) {
+                value = coefficient(random);
+            }
+            if (kind == LawKind::power2) {
+                c[1] = exponent(random);
+            }
+            const auto minimum = caldrith::closed_form_minimum(kind, c);
+            double grid = 1.0;
+            for (int i = 0; i <= 4000; ++i) {
+                const double x = i / 4000.0;  // uniform in μ and in √μ
+                grid = std::fmin(grid, std::fmin(caldrith::closed_form_intensity(kind, c, x),
+                                                 caldrith::closed_form_intensity(kind, c, x * x)));
+            }
+            CAPTURE(static_cast<int>(kind));
+            CAPTURE(trial);
+            CHECK(minimum.mu >= 0.0);
+            CHECK(minimum.mu <= 1.0);
+            CHECK(minimum.intensity == caldrith::closed_form_intensity(kind, c, minimum.mu));
+            CHECK(minimum.intensity <= grid + 1e-13);
+        }
+    }
 }
 
 TEST_CASE("far-field series and the routes near the star agree where both hold") {
