@@ -12,6 +12,7 @@
 #include "models/far_field.hpp"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 
 #include "kernels/polynomial.hpp"
@@ -102,9 +103,22 @@ FarFieldGradient star_far_field_gradient(double u, double rho, std::span<const d
 }
 
 std::size_t star_far_field_terms(double l) {
+    // k terms serve from l = 10^(3.8/k) on: the first k whose threshold l
+    // reaches, found without a logarithm for every position.
     constexpr double TERMS_PER_DECADE = 3.8;
-    const double terms = std::ceil(TERMS_PER_DECADE / std::log10(l));
-    return std::clamp(static_cast<std::size_t>(terms), std::size_t{3}, STAR_FAR_FIELD_TERMS);
+    constexpr std::size_t FEWEST = 3;
+    static const auto thresholds = [] {
+        std::array<double, STAR_FAR_FIELD_TERMS + 1> t{};
+        for (std::size_t k = FEWEST; k <= STAR_FAR_FIELD_TERMS; ++k) {
+            t[k] = std::pow(10.0, TERMS_PER_DECADE / static_cast<double>(k));
+        }
+        return t;
+    }();
+    std::size_t k = FEWEST;
+    while (k < STAR_FAR_FIELD_TERMS && l < thresholds[k]) {
+        ++k;
+    }
+    return k;
 }
 
 double star_far_field(double u, double rho, std::span<const double> means) {

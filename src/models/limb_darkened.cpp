@@ -170,8 +170,18 @@ void LimbDarkenedStars::chunk(std::size_t offset, std::span<const double> u) con
         const double sign = u[i] < 0.0 ? -1.0 : 1.0;
         for (std::size_t k = 0; k < laws_.size(); ++k) {
             const Law& law = laws_[k];
-            if (!derivatives_ && law.near == Near::series && l < law.far_field_start) {
+            // Magnifications alone, on the two routes of most positions: a
+            // series already evaluated, or the far field.
+            if (!derivatives_ && l < law.far_field_start && law.near == Near::series) {
                 columns_[k].value[slot] = series_values[law.value_set];
+                continue;
+            }
+            if (!derivatives_ && l >= law.far_field_start) {
+                if (!moments[k]) {
+                    moments[k] = far_field_moments(law);
+                }
+                const std::size_t terms = star_far_field_terms(l);
+                columns_[k].value[slot] = star_far_field(x, rho_, std::span<const double>(moments[k]->means).first(terms));
                 continue;
             }
             position(law, columns_[k], slot, x, l, sign, series_values.data(), series_slopes.data(),

@@ -218,6 +218,15 @@ void horner_range(const double* p, std::size_t length, std::size_t count, std::s
 void SeriesPolynomials::evaluate(const MeshPoint& at, double* values) {
     std::size_t length;
     const double* p = polynomial(at.interval, length);
+    if (sets_.size() == 1) {
+        // One law's magnification, the most common call: a plain Horner's rule.
+        double value = 0.0;
+        for (std::size_t j = length; j-- > 0;) {
+            value = value * at.s + p[j];
+        }
+        values[0] = value;
+        return;
+    }
     horner_range<false>(p, length, sets_.size(), 0, sets_.size(), at.s, values, nullptr);
 }
 
