@@ -171,6 +171,18 @@ LimbDarkeningLaw::Moments LimbDarkeningLaw::moments(std::size_t count) const {
                 add(t * t, at_radius(t), node.weight * width * 2.0 * t);
             }
         }
+    } else if (kind_ == LawKind::power2) {
+        // ∫₀¹ (1 − c + c v^(α/2)) (1 − v)^k dv = (1 − c)/(k + 1) + c B(α/2 + 1, k + 1)
+        // in closed form: a rule would miss the brightness of a large α,
+        // concentrated within 1/√α of the centre.
+        const double a = 0.5 * coefficients_[1] + 1.0;
+        double beta = 1.0 / a;  // B(a, k + 1) = k! / (a (a + 1) ⋯ (a + k))
+        for (std::size_t k = 0; k < count; ++k) {
+            if (k > 0) {
+                beta *= static_cast<double>(k) / (a + static_cast<double>(k));
+            }
+            sums[k] = (1.0 - coefficients_[0]) / static_cast<double>(k + 1) + coefficients_[0] * beta;
+        }
     } else {
         // In v = μ² = 1 − t², 2t dt = −dv: ∫₀¹ I(√v) (1 − v)^k dv, the nodes
         // drawn towards the limb v = 0, where the powers of μ sit.

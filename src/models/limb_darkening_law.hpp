@@ -57,6 +57,10 @@ public:
 
     LawKind kind() const noexcept { return kind_; }
 
+    // The coefficients of a closed form, in its constructor's order (none for
+    // uniform and sampled laws).
+    std::span<const double> coefficients() const noexcept { return {coefficients_.data(), coefficient_count(kind_)}; }
+
     // I at the radius t in [0, 1] (stellar radii), and at μ = √(1 − t²).
     double at_radius(double t) const;
     double at_mu(double mu) const;
