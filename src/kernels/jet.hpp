@@ -100,18 +100,25 @@ Jet<T, N> operator/(S a, const Jet<T, N>& b) {
 }
 
 // The arithmetic a formula on a template type needs beyond its operators:
-// sqrt, abs and `close`, |x − y| ≤ tolerance·x in every lane (the
-// convergence test of an iteration). For doubles:
+// sqrt and abs, and lane masks for iterations whose lanes stop one by one:
+// `close` (|x − y| ≤ tolerance·x, lane by lane), `none`, `either`, `all`
+// and `select` (x where the mask holds, y elsewhere). For doubles:
 struct DoubleOps {
+    using Mask = bool;
     static double sqrt(double x) { return std::sqrt(x); }
     static double abs(double x) { return std::fabs(x); }
-    static bool close(double x, double y, double tolerance) { return std::fabs(x - y) <= x * tolerance; }
+    static Mask close(double x, double y, double tolerance) { return std::fabs(x - y) <= x * tolerance; }
+    static Mask none(double) { return false; }
+    static Mask either(Mask a, Mask b) { return a || b; }
+    static bool all(Mask mask) { return mask; }
+    static double select(Mask mask, double x, double y) { return mask ? x : y; }
 };
 
 // For Jet<T, N>, from those of T (Base); convergence is tested on the value.
 template <class Base, class T, std::size_t N>
 struct JetOps {
     using Number = Jet<T, N>;
+    using Mask = typename Base::Mask;
     static Number sqrt(const Number& a);
     static Number abs(const Number& a) {
         const T size = Base::abs(a.v);
@@ -120,8 +127,14 @@ struct JetOps {
         for (std::size_t k = 0; k < N; ++k) r.d[k] = a.d[k] * sign;
         return r;
     }
-    static bool close(const Number& x, const Number& y, double tolerance) {
-        return Base::close(x.v, y.v, tolerance);
+    static Mask close(const Number& x, const Number& y, double tolerance) { return Base::close(x.v, y.v, tolerance); }
+    static Mask none(const Number& x) { return Base::none(x.v); }
+    static Mask either(Mask a, Mask b) { return Base::either(a, b); }
+    static bool all(Mask mask) { return Base::all(mask); }
+    static Number select(Mask mask, const Number& x, const Number& y) {
+        Number r{Base::select(mask, x.v, y.v), {}};
+        for (std::size_t k = 0; k < N; ++k) r.d[k] = Base::select(mask, x.d[k], y.d[k]);
+        return r;
     }
 };
 

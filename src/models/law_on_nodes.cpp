@@ -1,7 +1,10 @@
 #include "models/law_on_nodes.hpp"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
+
+#include "kernels/powers.hpp"
 
 namespace caldrith {
 namespace {
@@ -34,8 +37,18 @@ std::vector<double> brightness_cuts(double alpha) {
 // μ² = (1 − t)(1 + t), which keeps its digits at the limb; 0 beyond it.
 double mu_squared(double t) { return std::fmax((1.0 - t) * (1.0 + t), 0.0); }
 
-// μ^α = exp(α ln μ), 0 at the limb.
-double power(double mu2, double alpha) { return std::exp(0.5 * alpha * std::log(mu2)); }
+// The most nodes of a piece this evaluates at once.
+constexpr std::size_t PIECE_NODES = 16;
+
+// ln μ² and μ^α at the nodes.
+struct Powers {
+    std::array<double, PIECE_NODES> log_mu2;
+    std::array<double, PIECE_NODES> mu_alpha;
+
+    Powers(std::span<const double> t, double alpha) {
+        power_batch().mu_powers(t, alpha, log_mu2.data(), mu_alpha.data());
+    }
+};
 
 }  // namespace
 
@@ -104,7 +117,8 @@ double LawOnNodes::at(double t) const {
         return sampled_at(segment_of(clamped, clamped), clamped);
     }
     if (kind_ == LawKind::power2) {
-        return 1.0 - coefficients_[0] + coefficients_[0] * power(mu_squared(t), coefficients_[1]);
+        const Powers powers({&t, 1}, coefficients_[1]);
+        return 1.0 - coefficients_[0] + coefficients_[0] * powers.mu_alpha[0];
     }
     return closed_form_intensity(kind_, coefficients_, std::sqrt(mu_squared(t)));
 }
@@ -120,9 +134,9 @@ void LawOnNodes::on_piece(double lo, double hi, std::span<const double> t, doubl
         }
         case LawKind::power2: {
             const double c = coefficients_[0];
-            const double alpha = coefficients_[1];
+            const Powers powers(t, coefficients_[1]);
             for (std::size_t i = 0; i < t.size(); ++i) {
-                out[i] = 1.0 - c + c * power(mu_squared(t[i]), alpha);
+                out[i] = 1.0 - c + c * powers.mu_alpha[i];
             }
             return;
         }
@@ -183,14 +197,15 @@ LawOnNodes::Written LawOnNodes::coefficient_derivatives(double lo, double hi, st
                 out[stride + i] = mu > 0.0 ? -mu * std::log(mu) : 0.0;
             });
             break;
-        case LawKind::power2:
-            each([&](double mu2, std::size_t i) {
-                const double log_mu = 0.5 * std::log(mu2);
-                const double mu_alpha = std::exp(c[1] * log_mu);
+        case LawKind::power2: {
+            const Powers powers(t, c[1]);
+            for (std::size_t i = 0; i < t.size(); ++i) {
+                const double mu_alpha = powers.mu_alpha[i];
                 out[i] = mu_alpha - 1.0;
-                out[stride + i] = mu_alpha > 0.0 ? c[0] * mu_alpha * log_mu : 0.0;
-            });
+                out[stride + i] = mu_alpha > 0.0 ? c[0] * mu_alpha * (0.5 * powers.log_mu2[i]) : 0.0;
+            }
             break;
+        }
         case LawKind::four_parameter:
             each([&](double mu2, std::size_t i) {
                 const double mu = std::sqrt(mu2);

@@ -30,6 +30,12 @@ namespace caldrith {
 
 enum class LawKind { uniform, linear, quadratic, square_root, logarithmic, power2, four_parameter, sampled };
 
+// The largest exponent α of the power-2 law: the magnification holds 1e-8
+// against mpmath up to it (α = 1e15 at 4e-13; the brightness μ^α, within
+// 1/√α of the centre, is cut in its e-folds at a cost that does not grow
+// with α). Refused beyond.
+inline constexpr double POWER2_MAX_ALPHA = 1e15;
+
 // The number of coefficients of each kind (0 for uniform and sampled).
 std::size_t coefficient_count(LawKind kind);
 

@@ -15,14 +15,16 @@
 // √p = |g|/s are formed from g itself: at the ring through the lens (g → 0),
 // where R diverges as ln|g|, no digit is lost.
 //
-// The uniform disk: radius ρ at separation u, both in Einstein radii (Witt &
-// Mao 1994), with d = u − ρ, s = u + ρ, w = √(4 + d²) and the same kc, p:
+// The uniform disk: the star itself, its centre l from the lens, with the
+// Einstein radius c, both in stellar radii (Witt & Mao 1994, with every
+// length divided by the star's radius so that nothing overflows for large
+// or small stars), with d = l − 1, s = l + 1, w = √(4c² + d²) and the same
+// kc and p as the ring of radius 1:
 //
-//   D = (1/π) [ s w/(2ρ²) E − d (8 + u² − ρ²)/(2ρ² w) K + 2d² (1 + ρ²)/(ρ² s w) Π ],
+//   D = (1/π) [ s w/2 E − d (8c² + l² − 1)/(2w) K + 2d² (1 + c²)/(s w) Π ],
 //
-// the K and Π terms one cel, E another (p = 1). Its terms cancel to about
-// ε/ρ for small stars; not for the lens exactly on the limb (d = 0), where
-// it is infinite over infinite.
+// the K and Π terms one cel, E another (p = 1). Not for the lens exactly on
+// the limb (d = 0), where it is infinite over infinite.
 #pragma once
 
 #include "common/constants.hpp"
@@ -41,27 +43,27 @@ T ring_mean_formula(T l, T t, T gap, T c) {
     const T inverse_root_q = 1.0 / Ops::sqrt(q);
     const T abs_g = Ops::abs(g);
     const T kc = abs_g * Ops::sqrt(e2 * 4.0 + 1.0) * inverse_root_q;
-    const T integral = cel<Ops>(kc, abs_g, e2 * 2.0 + g2, g2 * (e2 * 2.0 + 1.0));
+    const T integral = cel<Ops>(kc, abs_g, e2 * 2.0 + g2, abs_g * (e2 * 2.0 + 1.0));
     return inverse_root_q * integral * (2.0 / PI);
 }
 
 template <class Ops, class T>
-T uniform_disk_formula(T u, T rho) {
-    const T d = u - rho;
-    const T s = u + rho;
+T uniform_disk_formula(T l, T c) {
+    const T d = l - 1.0;
+    const T s = l + 1.0;
     const T d2 = d * d;
-    const T w = Ops::sqrt(d2 + 4.0);
-    const T rho2 = rho * rho;
+    const T c2 = c * c;
+    const T w = Ops::sqrt(c2 * 4.0 + d2);
     const T abs_d = Ops::abs(d);
-    const T kc = abs_d * Ops::sqrt(s * s + 4.0) / (s * w);
+    const T kc = abs_d * Ops::sqrt(s * s + c2 * 4.0) / (s * w);
     const T sqrt_p = abs_d / s;
-    const T p = sqrt_p * sqrt_p;
-    const T k_weight = d * (u * u - rho2 + 8.0) / (w * rho2) * -0.5;
-    const T pi_weight = d2 * (rho2 + 1.0) * 2.0 / (w * rho2 * s);
-    const T k_and_pi = cel<Ops>(kc, sqrt_p, k_weight + pi_weight, k_weight * p + pi_weight);
+    const T k_weight = d * (l * l - 1.0 + c2 * 8.0) / w * -0.5;
+    const T pi_weight = d2 * (c2 + 1.0) * 2.0 / (s * w);
+    // b/√p = k_weight √p + π_weight s/|d|.
+    const T k_and_pi = cel<Ops>(kc, sqrt_p, k_weight + pi_weight, k_weight * sqrt_p + abs_d * (c2 + 1.0) * 2.0 / w);
     const T one = kc * 0.0 + 1.0;
     const T e = cel<Ops>(kc, one, one, kc * kc);
-    return (e * (s * w / (rho2 * 2.0)) + k_and_pi) / PI;
+    return (e * (s * w * 0.5) + k_and_pi) / PI;
 }
 
 }  // namespace caldrith

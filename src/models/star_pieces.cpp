@@ -23,6 +23,14 @@ constexpr int LIMB = 4;
 // then (a little less than) 1/CLOSENESS times that distance long, and the
 // pieces beyond grow geometrically, each (1 + 1/CLOSENESS) times the last.
 constexpr double CLOSENESS = 0.25;
+// The branch points l ± 2ic shape R within about c of the ring through the
+// lens, where the magnification's excess over 1 is of order c²: below
+// FAINT_BRANCH_POINTS (stars larger than 1e5 Einstein radii) that is far below
+// the target, and they ask for no cuts.
+constexpr double FAINT_BRANCH_POINTS = 1e-5;
+// No piece is cut shorter: the integrand is bounded but for logarithms, so
+// what a rule misses over a stretch this short is far below its target.
+constexpr double SMALLEST_PIECE = 1e-13;
 
 // Nodes per piece: as many as a rule needs for TARGET relative to the whole
 // integral, a piece contributing in proportion to its length and its rule
@@ -82,7 +90,9 @@ StarPieces::StarPieces(const StarShape& shape, double l)
     std::array<Point, 3> points;
     std::size_t point_count = 0;
     points[point_count++] = {l, 0.0};
-    points[point_count++] = {l, 2.0 * shape.c};
+    if (shape.c > FAINT_BRANCH_POINTS) {
+        points[point_count++] = {l, 2.0 * shape.c};
+    }
     if (shape.powers_at_limb) {
         points[point_count++] = {1.0, 0.0};
     }
@@ -145,6 +155,12 @@ StarPieces::StarPieces(const StarShape& shape, double l)
                 m = piece.a + reach;
             } else if (piece.b - point.x <= reach) {
                 m = piece.b - reach;
+            }
+            // A feature narrower than SMALLEST_PIECE (or than the doubles
+            // between the ends) weighs nothing the rule would miss.
+            if (reach < SMALLEST_PIECE || !(m > piece.a && m < piece.b)) {
+                add(piece.a, piece.b, piece.order_a, piece.order_b, point.radius);
+                continue;
             }
             stack[depth++] = {m, piece.b, 1, piece.order_b};
             stack[depth++] = {piece.a, m, piece.order_a, 1};

@@ -12,13 +12,15 @@ namespace caldrith::simd::CALDRITH_SIMD_PATH {
 namespace {
 
 struct LaneOps {
+    using Mask = M;
     static V sqrt(V x) { return simd::CALDRITH_SIMD_PATH::sqrt(x); }
     static V abs(V x) { return simd::CALDRITH_SIMD_PATH::abs(x); }
-    // Every lane within tolerance (a NaN lane never is: the cel's step cap
-    // ends its loop).
-    static bool close(V x, V y, double tolerance) {
-        return bits(simd::CALDRITH_SIMD_PATH::abs(x - y) <= x * tolerance) == (1u << WIDTH) - 1;
-    }
+    // A NaN lane is never close: the cel's step cap ends its loop.
+    static M close(V x, V y, double tolerance) { return simd::CALDRITH_SIMD_PATH::abs(x - y) <= x * tolerance; }
+    static M none(V) { return M{}; }
+    static M either(M a, M b) { return a | b; }
+    static bool all(M mask) { return bits(mask) == (1u << WIDTH) - 1; }
+    static V select(M mask, V x, V y) { return simd::CALDRITH_SIMD_PATH::select(mask, x, y); }
 };
 
 using Jet2 = Jet<V, 2>;
