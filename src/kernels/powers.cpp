@@ -6,21 +6,12 @@
 #include <cstdint>
 
 #include "kernels/jet.hpp"
+#include "kernels/simd/path_batches.hpp"
 #include "kernels/power_formula.hpp"
 
 namespace caldrith {
 
-#if defined(CALDRITH_X86_SIMD_PATHS)
-namespace simd::sse2 {
-extern const PowerBatch POWER_BATCH;
-}
-namespace simd::avx2 {
-extern const PowerBatch POWER_BATCH;
-}
-namespace simd::avx512 {
-extern const PowerBatch POWER_BATCH;
-}
-#endif
+CALDRITH_PATH_BATCHES(PowerBatch, POWER_BATCH)
 
 namespace {
 
@@ -43,20 +34,7 @@ const PowerBatch SCALAR{
 
 }  // namespace
 
-const PowerBatch& power_batch(SimdPath path) {
-    switch (path) {
-#if defined(CALDRITH_X86_SIMD_PATHS)
-        case SimdPath::sse2:
-            return simd::sse2::POWER_BATCH;
-        case SimdPath::avx2:
-            return simd::avx2::POWER_BATCH;
-        case SimdPath::avx512:
-            return simd::avx512::POWER_BATCH;
-#endif
-        default:
-            return SCALAR;
-    }
-}
+const PowerBatch& power_batch(SimdPath path) { return CALDRITH_PATH_BATCH(path, SCALAR, POWER_BATCH); }
 
 const PowerBatch& power_batch() {
     static const PowerBatch& batch = power_batch(simd_path());

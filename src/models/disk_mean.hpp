@@ -9,9 +9,11 @@ namespace caldrith {
 
 double uniform_disk_mean(double l, double rho);
 
-// The magnification, ∂/∂l at fixed ρ and ∂/∂ρ at fixed l. With the lens on
-// the limb (l = 1) both derivatives are infinite (they diverge as ln|l − 1|
-// from either side): −∞ for ∂/∂l, +∞ for ∂/∂ρ.
+// The magnification, ∂/∂l at fixed ρ and ∂/∂ρ at fixed l, the derivatives
+// to about ε/|l − 1| relative near the limb (terms of order 1/(l − 1) cancel
+// to the logarithm of the limb). With the lens on the limb (l = 1) both are
+// infinite (they diverge as ln|l − 1| from either side): −∞ for ∂/∂l, +∞
+// for ∂/∂ρ.
 struct DiskDerivatives {
     double value;
     double d_l;

@@ -3,21 +3,12 @@
 #include <cstddef>
 
 #include "kernels/jet.hpp"
+#include "kernels/simd/path_batches.hpp"
 #include "models/point_lens_means.hpp"
 
 namespace caldrith {
 
-#if defined(CALDRITH_X86_SIMD_PATHS)
-namespace simd::sse2 {
-extern const RingMeanBatch RING_MEAN_BATCH;
-}
-namespace simd::avx2 {
-extern const RingMeanBatch RING_MEAN_BATCH;
-}
-namespace simd::avx512 {
-extern const RingMeanBatch RING_MEAN_BATCH;
-}
-#endif
+CALDRITH_PATH_BATCHES(RingMeanBatch, RING_MEAN_BATCH)
 
 namespace {
 
@@ -44,20 +35,7 @@ const RingMeanBatch SCALAR{
 
 }  // namespace
 
-const RingMeanBatch& ring_mean_batch(SimdPath path) {
-    switch (path) {
-#if defined(CALDRITH_X86_SIMD_PATHS)
-        case SimdPath::sse2:
-            return simd::sse2::RING_MEAN_BATCH;
-        case SimdPath::avx2:
-            return simd::avx2::RING_MEAN_BATCH;
-        case SimdPath::avx512:
-            return simd::avx512::RING_MEAN_BATCH;
-#endif
-        default:
-            return SCALAR;
-    }
-}
+const RingMeanBatch& ring_mean_batch(SimdPath path) { return CALDRITH_PATH_BATCH(path, SCALAR, RING_MEAN_BATCH); }
 
 const RingMeanBatch& ring_mean_batch() {
     static const RingMeanBatch& batch = ring_mean_batch(simd_path());

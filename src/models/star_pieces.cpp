@@ -168,7 +168,7 @@ StarPieces::StarPieces(const StarShape& shape, double l)
     };
 
     const bool inside = l > 0.0 && l < 1.0;
-    const int limb_order = shape.powers_at_limb || l == 1.0 ? LIMB : 1;
+    const int limb_order = shape.powers_at_limb || std::fabs(l - 1.0) <= SMALLEST_PIECE ? LIMB : 1;
     double start = 0.0;
     int start_order = 1;
     auto cut_to = [&](double end, int order_below, int order_above) {
@@ -182,7 +182,11 @@ StarPieces::StarPieces(const StarShape& shape, double l)
         if (inside && l < cut_point) {
             cut_to(l, BEFORE_RING, AFTER_RING);
         }
-        cut_to(cut_point, 1, 1);
+        // A ring closer to a cut than any piece may be is taken as on it:
+        // the cut moves to the ring (a kink moved that little weighs nothing).
+        if (!(std::fabs(cut_point - l) <= SMALLEST_PIECE)) {
+            cut_to(cut_point, 1, 1);
+        }
     }
     if (inside) {
         cut_to(l, BEFORE_RING, AFTER_RING);
