@@ -19,10 +19,13 @@ constexpr int BEFORE_RING = 4;
 constexpr int LIMB = 4;
 
 // A piece is cut until every singular point off it lies at least CLOSENESS
-// times its length away; the piece next to a point near one of its ends is
-// then (a little less than) 1/CLOSENESS times that distance long, and the
-// pieces beyond grow geometrically, each (1 + 1/CLOSENESS) times the last.
+// times its length away (GRADED_CLOSENESS for a branch point off the axis
+// and a piece with an end drawn towards a singularity); the piece
+// next to a point near one of its ends is then (a little less than)
+// 1/CLOSENESS times that distance long, and the pieces beyond grow
+// geometrically, each (1 + 1/CLOSENESS) times the last.
 constexpr double CLOSENESS = 0.25;
+constexpr double GRADED_CLOSENESS = 0.5;
 // The branch points l ± 2ic shape R within about c of the ring through the
 // lens, where the magnification's excess over 1 is of order c²: below
 // FAINT_BRANCH_POINTS (stars larger than 1e5 Einstein radii) that is far below
@@ -105,21 +108,30 @@ StarPieces::StarPieces(const StarShape& shape, double l)
     // The singular point off the piece nearest relative to its length:
     // where it is nearest, its distance and its Bernstein radius.
     struct Nearest {
-        double shortfall;  // (closeness / CLOSENESS)²; < 1 asks for a cut
+        double shortfall;  // (closeness / closeness asked)²; < 1 asks for a cut
         double x;
         double distance;
         double radius;
+        double asked;  // the closeness asked of it
+    };
+    // The closeness asked of a point: more of one off the axis (a branch
+    // point, which a rule on the piece meets at its middle as well as at its
+    // ends) when an end of the piece is drawn towards a singularity (its rule
+    // has fewer nodes elsewhere).
+    auto closeness_of = [](const Interval& piece, const Point& p) {
+        return p.y > 0.0 && (piece.order_a > 1 || piece.order_b > 1) ? GRADED_CLOSENESS : CLOSENESS;
     };
     auto nearest = [&](const Interval& piece) {
-        Nearest best{INFINITY, 0.0, 0.0, INFINITY};
-        const double asked = (piece.b - piece.a) * CLOSENESS;
+        Nearest best{INFINITY, 0.0, 0.0, INFINITY, CLOSENESS};
+        const double length = piece.b - piece.a;
         const Point* chosen = nullptr;
         for (const Point& p : singular) {
             const double x = std::clamp(p.x, piece.a, piece.b);
             const double squared = (p.x - x) * (p.x - x) + p.y * p.y;
+            const double asked = length * closeness_of(piece, p);
             // A point at an end of the piece (distance 0) is its rule's.
             if (squared > 0.0 && squared < best.shortfall * (asked * asked)) {
-                best = {squared / (asked * asked), x, squared, 0.0};
+                best = {squared / (asked * asked), x, squared, 0.0, closeness_of(piece, p)};
                 chosen = &p;
             }
         }
@@ -149,7 +161,7 @@ StarPieces::StarPieces(const StarShape& shape, double l)
             // A point near an end: a piece next to it that is as long as
             // asked (a little shorter, so that rounding cannot stall the
             // cutting); the pieces beyond grow geometrically.
-            const double reach = 0.99 * point.distance / CLOSENESS;
+            const double reach = 0.99 * point.distance / point.asked;
             double m = point.x;
             if (point.x - piece.a <= reach) {
                 m = piece.a + reach;
