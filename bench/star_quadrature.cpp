@@ -7,12 +7,11 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <ctime>
-#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "fastest.hpp"
 #include "models/limb_darkening_law.hpp"
 #include "models/star_pieces.hpp"
 #include "models/law_on_nodes.hpp"
@@ -22,23 +21,6 @@ namespace {
 
 constexpr int ROUNDS = 7;
 constexpr std::size_t POSITIONS = 2000;
-
-double thread_time_ns() {
-    timespec now{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
-    return static_cast<double>(now.tv_sec) * 1e9 + static_cast<double>(now.tv_nsec);
-}
-
-double fastest_per_position(const std::function<double()>& run) {
-    double best = 1e300;
-    double sink = 0.0;
-    for (int round = 0; round < ROUNDS; ++round) {
-        const double start = thread_time_ns();
-        sink += run();
-        best = std::min(best, (thread_time_ns() - start) / POSITIONS);
-    }
-    return std::isnan(sink) ? -best : best;
-}
 
 struct Law {
     std::string name;
@@ -70,16 +52,16 @@ void row(const Law& law, double rho, double lo, double hi) {
         nodes += static_cast<double>(caldrith::StarPieces(shape, l[i]).node_count());
     }
     std::vector<double> d_coefficients(nodes_law.coefficient_count());
-    const double value = fastest_per_position([&] {
-        double sum = 0.0;
+    double sum = 0.0;
+    const double value = fastest_per_element(ROUNDS, POSITIONS, [&] {
         for (const double x : l) sum += star(x * rho, x);
-        return sum;
     });
-    const double gradient = fastest_per_position([&] {
-        double sum = 0.0;
+    const double gradient = fastest_per_element(ROUNDS, POSITIONS, [&] {
         for (const double x : l) sum += star.gradient(x * rho, x, d_coefficients).d_u;
-        return sum;
     });
+    if (!std::isfinite(sum)) {
+        std::printf("%s: a magnification or gradient is not finite\n", law.name.c_str());
+    }
     std::printf("%-16s %8g  [%4g, %4g]  %7.0f  %9.0f  %5.2f  %6.1f\n", law.name.c_str(), rho, lo, hi, value, gradient,
                 gradient / value, nodes / POSITIONS);
 }
