@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "fastest.hpp"
 #include "kernels/elliptic_batch.hpp"
 #include "models/batch.hpp"
 
@@ -24,25 +25,6 @@ namespace {
 constexpr std::size_t COUNT = 200'000;
 constexpr int ROUNDS = 5;
 constexpr std::size_t BLOCK = 256;  // the batch length of the models' callers
-
-// The calling thread's processor time in ns: on a shared machine it counts
-// only this thread's work, where the wall clock also counts the waits.
-double thread_time_ns() {
-    timespec now{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
-    return static_cast<double>(now.tv_sec) * 1e9 + static_cast<double>(now.tv_nsec);
-}
-
-// Fastest of ROUNDS runs, in ns per element.
-double time_per_element(const std::function<void()>& run) {
-    double best = 1e300;
-    for (int round = 0; round < ROUNDS; ++round) {
-        const double start = thread_time_ns();
-        run();
-        best = std::min(best, (thread_time_ns() - start) / COUNT);
-    }
-    return best;
-}
 
 template <class Batch>
 void in_blocks(std::size_t total, Batch&& batch) {
@@ -83,7 +65,7 @@ int main() {
     auto row = [&](const char* name, auto&& run_on_path) {
         std::printf("%-34s", name);
         for (const caldrith::SimdPath path : caldrith::runnable_simd_paths()) {
-            std::printf("%10.1f", time_per_element([&] { run_on_path(path); }));
+            std::printf("%10.1f", fastest_per_element(ROUNDS, COUNT, [&] { run_on_path(path); }));
         }
         std::printf("\n");
     };

