@@ -1,7 +1,6 @@
 #include "lib/buffer_exporters.hpp"
 
 #include <atomic>
-#include <cstring>
 
 #include "lib/owned_ref.hpp"
 
@@ -20,25 +19,18 @@ public:
         if (type == known_.load(std::memory_order_acquire)) {
             return true;
         }
-        if (!named_alike(type) || !is_loaded_attribute(type)) {
+        // The name first, a cheap filter before the look-up.
+        if (!py::type_name_is(type, name_) || !is_loaded_attribute(type)) {
             return false;
         }
         PyTypeObject* expected = nullptr;
         if (known_.compare_exchange_strong(expected, type, std::memory_order_acq_rel)) {
-            Py_INCREF(type);
+            Py_INCREF(reinterpret_cast<PyObject*>(type));
         }
         return true;
     }
 
 private:
-    // A cheap filter before the look-up: the last dotted part of the type's
-    // name is the attribute name ("numpy.ndarray" for a static type,
-    // "ndarray" for a class).
-    bool named_alike(PyTypeObject* type) const {
-        const char* dot = std::strrchr(type->tp_name, '.');
-        return std::strcmp(dot == nullptr ? type->tp_name : dot + 1, name_) == 0;
-    }
-
     // Whether `type` is the attribute of the module in sys.modules. Reads
     // the dictionaries directly, so that nothing is imported and no Python
     // code runs; a failed look-up is no match.
@@ -57,7 +49,7 @@ private:
 
     static OwnedRef dictionary_item(PyObject* dictionary, const char* key) {
         PyObject* item = nullptr;
-        if (PyDict_GetItemStringRef(dictionary, key, &item) < 0) {
+        if (py::dictionary_item(dictionary, key, &item) < 0) {
             PyErr_Clear();
         }
         return OwnedRef::steal(item);
@@ -78,7 +70,7 @@ BufferExporter exact_buffer_exporter(PyObject* object) {
     if (type == &PyMemoryView_Type) {
         return BufferExporter::memoryview;
     }
-    if (type->tp_as_buffer == nullptr || type->tp_as_buffer->bf_getbuffer == nullptr) {
+    if (!py::exports_buffers(type)) {
         return BufferExporter::other;
     }
     if (NDARRAY.is(type)) {

@@ -29,19 +29,9 @@ std::string type_mismatch_message(PyObject* object, const std::string& expected)
     return "'" + qualified_name(Py_TYPE(object)) + "' object is not an instance of '" + expected + "'";
 }
 
-// "while processing '{parameter}'", written with the interpreter's string writer.
+// "while processing '{parameter}'".
 OwnedRef note_text(const char* parameter) {
-    PyUnicodeWriter* writer = PyUnicodeWriter_Create(0);
-    if (writer == nullptr) {
-        return {};
-    }
-    if (PyUnicodeWriter_WriteUTF8(writer, "while processing '", -1) < 0 ||
-        PyUnicodeWriter_WriteUTF8(writer, parameter, -1) < 0 ||
-        PyUnicodeWriter_WriteUTF8(writer, "'", -1) < 0) {
-        PyUnicodeWriter_Discard(writer);
-        return {};
-    }
-    return OwnedRef::steal(PyUnicodeWriter_Finish(writer));
+    return OwnedRef::steal(py::joined_text("while processing '", parameter, "'"));
 }
 
 // A pending internal-fault exception came back from Python code that this
@@ -59,7 +49,7 @@ OwnedRef note_text(const char* parameter) {
     std::fputs("caldrith: resuming an internal fault that reached Python code.\n"
                "The Python stack trace follows:\n",
                stderr);
-    PyErr_SetRaisedException(exception.release());
+    py::set_raised_exception(exception.release());
     PyErr_PrintEx(0);
     resume_fault(std::move(message));
 }
@@ -89,7 +79,7 @@ bool PythonError::is_exit_request() const {
 
 void PythonError::raise() && {
     if (auto* fetched = std::get_if<Fetched>(&state_)) {
-        PyErr_SetRaisedException(fetched->exception.release());
+        py::set_raised_exception(fetched->exception.release());
         return;
     }
     PyObject* type = PyExc_TypeError;
@@ -116,11 +106,11 @@ OwnedRef PythonError::into_exception() && {
         return std::move(fetched->exception);
     }
     std::move(*this).raise();
-    return OwnedRef::steal(PyErr_GetRaisedException());
+    return OwnedRef::steal(py::take_raised_exception());
 }
 
 PythonError fetch_error() {
-    OwnedRef exception = OwnedRef::steal(PyErr_GetRaisedException());
+    OwnedRef exception = OwnedRef::steal(py::take_raised_exception());
     if (!exception) {
         return PythonError::lazy(PyExc_SystemError, "attempted to fetch exception but none was set");
     }
@@ -139,7 +129,7 @@ PythonError argument_extraction_error(PythonError error, const char* parameter) 
     OwnedRef exception = std::move(error).into_exception();
     auto add_note = interned(AttributeName::add_note);
     if (add_note) {
-        OwnedRef added = OwnedRef::steal(PyObject_CallMethodOneArg(exception.get(), *add_note, note.get()));
+        OwnedRef added = OwnedRef::steal(py::call_method_one_arg(exception.get(), *add_note, note.get()));
         if (!added) {
             PyErr_Clear();
         }
@@ -170,7 +160,7 @@ std::string lossy_utf8(PyObject* text) {
         return {};
     }
     OwnedRef replaced = OwnedRef::steal(
-        PyUnicode_DecodeUTF8(PyBytes_AS_STRING(bytes.get()), PyBytes_GET_SIZE(bytes.get()), "replace"));
+        PyUnicode_DecodeUTF8(py::bytes_data(bytes.get()), py::bytes_size(bytes.get()), "replace"));
     const char* data = replaced ? PyUnicode_AsUTF8AndSize(replaced.get(), &size) : nullptr;
     if (data == nullptr) {
         PyErr_Clear();
