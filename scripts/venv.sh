@@ -15,6 +15,28 @@ assert sys.implementation.name == "cpython" and sys.version_info >= (3, 11)' 2>/
     fi
 }
 
+# find_cpython 3.MINOR: a regular (not free-threaded) CPython 3.MINOR of the
+# machine, from PATH or pyenv's versions; nothing if there is none. CPython
+# 3.14 comes from scripts/python314.sh, which obtains one.
+find_cpython() {
+    local version="$1" candidate
+    if [[ "$version" == 3.14 ]]; then
+        "$venv_project/scripts/python314.sh"
+        return
+    fi
+    local pyenv_root
+    pyenv_root="$(pyenv root 2>/dev/null || echo "$HOME/.pyenv")"
+    for candidate in "$(command -v "python$version" || true)" \
+        $(ls -d "$pyenv_root/versions/$version".*/bin/"python$version" 2>/dev/null | sort -V -r); do
+        if [[ -n "$candidate" ]] && "$candidate" -c "import sys, sysconfig, venv
+assert sys.implementation.name == 'cpython' and '%d.%d' % sys.version_info[:2] == '$version'
+assert not sysconfig.get_config_var('Py_GIL_DISABLED')" 2>/dev/null; then
+            echo "$candidate"
+            return
+        fi
+    done
+}
+
 # venv_create VENV PYTHON [VENV OPTION...]: a virtual environment of PYTHON's
 # version at VENV, with pip; one of another version or without pip is made
 # again.

@@ -19,8 +19,7 @@ public:
         if (type == known_.load(std::memory_order_acquire)) {
             return true;
         }
-        // The name first, a cheap filter before the look-up.
-        if (!py::type_name_is(type, name_) || !is_loaded_attribute(type)) {
+        if (!named_alike(type) || !is_loaded_attribute(type)) {
             return false;
         }
         PyTypeObject* expected = nullptr;
@@ -31,6 +30,11 @@ public:
     }
 
 private:
+    // A cheap filter before the look-up: the last dotted part of the type's
+    // name is the attribute name ("numpy.ndarray" for a static type,
+    // "ndarray" for a class).
+    bool named_alike(PyTypeObject* type) const { return py::type_name_is(type, name_); }
+
     // Whether `type` is the attribute of the module in sys.modules. Reads
     // the dictionaries directly, so that nothing is imported and no Python
     // code runs; a failed look-up is no match.
@@ -70,7 +74,7 @@ BufferExporter exact_buffer_exporter(PyObject* object) {
     if (type == &PyMemoryView_Type) {
         return BufferExporter::memoryview;
     }
-    if (!py::exports_buffers(type)) {
+    if (!CALDRITH_EXPORTS_BUFFERS(type)) {
         return BufferExporter::other;
     }
     if (NDARRAY.is(type)) {

@@ -4,14 +4,23 @@
 // The boundary is compiled twice from the same sources: with CPython 3.14's
 // full API for caldrith, and with Py_LIMITED_API for caldrith_ld's core, one
 // build of which serves every CPython from 3.11 on (the stable ABI). The few
-// calls that differ between the two are below: the full build makes exactly
-// the call it names, the stable build the equivalent of 3.11's stable ABI.
+// calls that differ between the two are below: a build makes the call each
+// names where the API it is compiled against has it (CPython 3.14's full API
+// has every one), and its equivalent of 3.11's stable ABI otherwise.
 #pragma once
 
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
 #include <cstring>
+
+// The version of the API compiled against: the interpreter's for the full
+// API, the one targeted on the stable ABI.
+#if defined(Py_LIMITED_API)
+#define CALDRITH_API_VERSION Py_LIMITED_API
+#else
+#define CALDRITH_API_VERSION PY_VERSION_HEX
+#endif
 
 namespace caldrith::py {
 
@@ -22,7 +31,7 @@ using FastCallEntry = PyObject* (*)(PyObject*, PyObject* const*, Py_ssize_t, PyO
 // PyErr_GetRaisedException: the pending exception, normalised and holding
 // its traceback (a new reference), or null; clears it.
 inline PyObject* take_raised_exception() {
-#if defined(Py_LIMITED_API) && Py_LIMITED_API + 0 < 0x030C0000
+#if CALDRITH_API_VERSION < 0x030C0000
     PyObject* type = nullptr;
     PyObject* value = nullptr;
     PyObject* traceback = nullptr;
@@ -45,7 +54,7 @@ inline PyObject* take_raised_exception() {
 // PyErr_SetRaisedException: makes `exception` (a reference it takes over) the
 // pending exception.
 inline void set_raised_exception(PyObject* exception) {
-#if defined(Py_LIMITED_API) && Py_LIMITED_API + 0 < 0x030C0000
+#if CALDRITH_API_VERSION < 0x030C0000
     if (exception == nullptr) {
         PyErr_Clear();
         return;
@@ -60,7 +69,7 @@ inline void set_raised_exception(PyObject* exception) {
 // PyIter_NextItem: 1 with the next item (a new reference), 0 at the end, -1
 // with an exception set.
 inline int next_item(PyObject* iterator, PyObject** item) {
-#if defined(Py_LIMITED_API) && Py_LIMITED_API + 0 < 0x030E0000
+#if CALDRITH_API_VERSION < 0x030E0000
     *item = PyIter_Next(iterator);
     if (*item != nullptr) {
         return 1;
@@ -68,25 +77,6 @@ inline int next_item(PyObject* iterator, PyObject** item) {
     return PyErr_Occurred() != nullptr ? -1 : 0;
 #else
     return PyIter_NextItem(iterator, item);
-#endif
-}
-
-// The str "{before}{text}{after}", the three UTF-8 texts joined (a new
-// reference, or null with an exception set).
-inline PyObject* joined_text(const char* before, const char* text, const char* after) {
-#if defined(Py_LIMITED_API)
-    return PyUnicode_FromFormat("%s%s%s", before, text, after);
-#else
-    PyUnicodeWriter* writer = PyUnicodeWriter_Create(0);
-    if (writer == nullptr) {
-        return nullptr;
-    }
-    if (PyUnicodeWriter_WriteUTF8(writer, before, -1) < 0 || PyUnicodeWriter_WriteUTF8(writer, text, -1) < 0 ||
-        PyUnicodeWriter_WriteUTF8(writer, after, -1) < 0) {
-        PyUnicodeWriter_Discard(writer);
-        return nullptr;
-    }
-    return PyUnicodeWriter_Finish(writer);
 #endif
 }
 
@@ -102,7 +92,7 @@ inline PyObject* call_method_one_arg(PyObject* object, PyObject* name, PyObject*
 // PyDict_GetItemStringRef: 1 with the item (a new reference), 0 without it,
 // -1 with an exception set.
 inline int dictionary_item(PyObject* dictionary, const char* key, PyObject** item) {
-#if defined(Py_LIMITED_API) && Py_LIMITED_API + 0 < 0x030D0000
+#if CALDRITH_API_VERSION < 0x030D0000
     PyObject* text = PyUnicode_FromString(key);
     if (text == nullptr) {
         *item = nullptr;
@@ -172,14 +162,14 @@ inline Py_ssize_t bytes_size(PyObject* bytes) {
 #endif
 }
 
-// Whether the type exports buffers (has bf_getbuffer).
-inline bool exports_buffers(PyTypeObject* type) {
+// Whether the type exports buffers (has bf_getbuffer). A macro, so that the
+// full build compiles the very test it always made: as a function, however
+// inline, it changes how GCC lays out its callers' branches.
 #if defined(Py_LIMITED_API)
-    return PyType_GetSlot(type, Py_bf_getbuffer) != nullptr;
+#define CALDRITH_EXPORTS_BUFFERS(type) (PyType_GetSlot((type), Py_bf_getbuffer) != nullptr)
 #else
-    return type->tp_as_buffer != nullptr && type->tp_as_buffer->bf_getbuffer != nullptr;
+#define CALDRITH_EXPORTS_BUFFERS(type) ((type)->tp_as_buffer != nullptr && (type)->tp_as_buffer->bf_getbuffer != nullptr)
 #endif
-}
 
 // Whether the type's name, the last dotted part of its tp_name ("ndarray"
 // of "numpy.ndarray"), is `name`. Leaves no exception pending.

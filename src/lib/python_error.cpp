@@ -29,9 +29,25 @@ std::string type_mismatch_message(PyObject* object, const std::string& expected)
     return "'" + qualified_name(Py_TYPE(object)) + "' object is not an instance of '" + expected + "'";
 }
 
-// "while processing '{parameter}'".
+// "while processing '{parameter}'", written with the interpreter's string
+// writer (formatted where the API has none: before 3.14 and on the stable
+// ABI).
 OwnedRef note_text(const char* parameter) {
-    return OwnedRef::steal(py::joined_text("while processing '", parameter, "'"));
+#if defined(Py_LIMITED_API) || PY_VERSION_HEX < 0x030E0000
+    return OwnedRef::steal(PyUnicode_FromFormat("while processing '%s'", parameter));
+#else
+    PyUnicodeWriter* writer = PyUnicodeWriter_Create(0);
+    if (writer == nullptr) {
+        return {};
+    }
+    if (PyUnicodeWriter_WriteUTF8(writer, "while processing '", -1) < 0 ||
+        PyUnicodeWriter_WriteUTF8(writer, parameter, -1) < 0 ||
+        PyUnicodeWriter_WriteUTF8(writer, "'", -1) < 0) {
+        PyUnicodeWriter_Discard(writer);
+        return {};
+    }
+    return OwnedRef::steal(PyUnicodeWriter_Finish(writer));
+#endif
 }
 
 // A pending internal-fault exception came back from Python code that this
