@@ -7,6 +7,9 @@
 set -euo pipefail
 
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+# shellcheck source=scripts/venv.sh
+source "$here/scripts/venv.sh"
+oldest="$(machine_python)"
 "$here/scripts/setup.sh"
 # cmake and ninja from the virtual environment, whatever the machine has.
 export PATH="$here/.venv/bin:$PATH"
@@ -25,11 +28,9 @@ if [[ $# -gt 0 ]]; then
 fi
 
 # caldrith_ld on the machine's python3 (3.11 to 3.13: the build on the stable
-# ABI that their wheel carries) with numpy 1.26, in .venv-oldest: its tests,
+# ABI that their wheel carries) with the oldest numpy it supports (1.26 on
+# 3.11 and 3.12), in .venv-oldest: its tests,
 # accuracy, threads and Ctrl-C included. caldrith's own tests need 3.14.
-# shellcheck source=scripts/venv.sh
-source "$here/scripts/venv.sh"
-oldest="$(machine_python)"
 if [[ -z "$oldest" ]]; then
     echo "run_tests: the machine's python3 is not CPython 3.11 or later; caldrith_ld was tested on 3.14 alone"
     exit 0

@@ -4,15 +4,13 @@
 
 venv_project="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 
-# machine_python: the machine's own `python3` if it is CPython 3.11 or later
-# (on which caldrith_ld runs); nothing otherwise.
+# machine_python: the interpreter of the machine's own `python3` (the one a
+# virtual environment was made from, if python3 is in one) if it is CPython
+# 3.11 or later, on which caldrith_ld runs; nothing otherwise.
 machine_python() {
-    local python
-    python="$(command -v python3 || true)"
-    if [[ -n "$python" ]] && "$python" -c 'import sys, venv
-assert sys.implementation.name == "cpython" and sys.version_info >= (3, 11)' 2>/dev/null; then
-        echo "$python"
-    fi
+    python3 -c 'import sys, venv
+assert sys.implementation.name == "cpython" and sys.version_info >= (3, 11)
+print(getattr(sys, "_base_executable", sys.executable))' 2>/dev/null || true
 }
 
 # find_cpython 3.MINOR: a regular (not free-threaded) CPython 3.MINOR of the
