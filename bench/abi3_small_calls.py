@@ -29,7 +29,7 @@ import sys
 import sysconfig
 
 ROOT = pathlib.Path(__file__).resolve().parent.parent
-ROUNDS = 12
+ROUNDS = 24
 SIZES = [1, 10]
 LAWS = {"uniform": "ld.Uniform()", "linear": "ld.Linear(0.6)"}
 
@@ -53,8 +53,7 @@ for n in json.loads(sys.argv[3]):
             "_core.magnification": lambda: _core.magnification(u, out, 0.01, law._kind, law._coefficients(), (), ()),
         }
         for call, function in calls.items():
-            number = 2000
-            timings[f"{call}|{name}|{n}"] = min(timeit.repeat(function, number=number, repeat=9)) / number
+            timings[f"{call}|{name}|{n}"] = min(timeit.repeat(function, number=500, repeat=5)) / 500
 print(json.dumps(timings))
 """
 

@@ -29,8 +29,8 @@ fi
 
 # caldrith_ld on the machine's python3 (3.11 to 3.13: the build on the stable
 # ABI that their wheel carries) with the oldest numpy it supports (1.26 on
-# 3.11 and 3.12), in .venv-oldest: its tests,
-# accuracy, threads and Ctrl-C included. caldrith's own tests need 3.14.
+# 3.11 and 3.12), in .venv-oldest: its tests, accuracy, threads and Ctrl-C
+# included. caldrith's own tests need 3.14.
 if [[ -z "$oldest" ]]; then
     echo "run_tests: the machine's python3 is not CPython 3.11 or later; caldrith_ld was tested on 3.14 alone"
     exit 0
