@@ -3,13 +3,15 @@
 interpreter alone (_core.cpython-3XY-<platform>.so, CALDRITH_LD_STABLE_ABI=OFF).
 
 Prints, for n = 1 and 10 positions (u uniform in [0, 0.02], rho = 0.01) and the uniform disk and
-the linear law of coefficient 0.6, the time of one call on each build and the difference, of
+the linear law of coefficient 0.6, the time of one call on each build and the difference, with the
+difference between two copies of the per-version build beside it (the noise of the measurement), of
   - ld.magnification(u, 0.01, law), the modellers' call;
   - _core.magnification(u, out, 0.01, kind, coefficients, (), ()), the compiled core's own call
     (the binding alone, without the Python layer's checks and conversions).
-Each build runs in interpreters of its own (RAYON_NUM_THREADS=1); the two builds take turns,
-ROUNDS times, in alternating order, each turn timing every call as the fastest of many repeats; the
-figure is the fastest over all turns.
+The three cores are loaded into one interpreter, each as a package of its own (caldrith_ld's Python
+layer copied under another name beside a copy of its core), and take turns, ROUNDS times in
+rotating order, each turn timing every call as the fastest of a few repeats; the figure is the
+fastest over all turns. One worker thread (RAYON_NUM_THREADS=1).
 
     python bench/abi3_small_calls.py                      # builds both cores into build/bench-*
     python bench/abi3_small_calls.py --abi3 A.so --per-version B.so
@@ -20,43 +22,21 @@ machine's python3.
 """
 
 import argparse
-import json
+import importlib
 import os
 import pathlib
 import shutil
 import subprocess
 import sys
 import sysconfig
+import timeit
+
+import numpy as np
 
 ROOT = pathlib.Path(__file__).resolve().parent.parent
-ROUNDS = 24
+ROUNDS = 60
 SIZES = [1, 10]
-LAWS = {"uniform": "ld.Uniform()", "linear": "ld.Linear(0.6)"}
-
-# Run in a child interpreter with the package folder first on sys.path: times every call, prints
-# {name: seconds per call}.
-CHILD = """
-import json, sys, timeit
-sys.path.insert(0, sys.argv[1])
-import numpy as np
-import caldrith_ld as ld
-from caldrith_ld import _core
-assert _core.__file__.startswith(sys.argv[1]), _core.__file__
-laws = {name: eval(law) for name, law in json.loads(sys.argv[2]).items()}
-timings = {}
-for n in json.loads(sys.argv[3]):
-    u = np.random.default_rng(n).uniform(0.0, 0.02, n)
-    out = np.empty(n)
-    for name, law in laws.items():
-        calls = {
-            "ld.magnification": lambda: ld.magnification(u, 0.01, law),
-            "_core.magnification": lambda: _core.magnification(u, out, 0.01, law._kind, law._coefficients(), (), ()),
-        }
-        for call, function in calls.items():
-            timings[f"{call}|{name}|{n}"] = min(timeit.repeat(function, number=500, repeat=5)) / 500
-print(json.dumps(timings))
-"""
-
+LAWS = {"uniform": lambda ld: ld.Uniform(), "linear": lambda ld: ld.Linear(0.6)}
 
 def tool(name):
     """A build tool from the running interpreter's environment, else from PATH."""
@@ -84,20 +64,34 @@ def build_core(stable_abi):
 
 
 def package(core, variant):
-    """A folder holding the package caldrith_ld (its Python layer from python/) with `core`."""
-    folder = ROOT / "build" / f"bench-package-{variant}-{sysconfig.get_config_var('SOABI')}"
-    shutil.rmtree(folder, ignore_errors=True)
-    shutil.copytree(ROOT / "python" / "caldrith_ld", folder / "caldrith_ld")
-    shutil.copy2(core, folder / "caldrith_ld" / core.name)
-    return folder
+    """A package named caldrith_ld_<variant>, caldrith_ld's Python layer with `core`, in a folder
+    of build/ that the function puts first on sys.path; returns the imported package."""
+    folder = ROOT / "build" / f"bench-packages-{sysconfig.get_config_var('SOABI')}"
+    name = f"caldrith_ld_{variant.replace('-', '_')}"
+    shutil.rmtree(folder / name, ignore_errors=True)
+    (folder / name).mkdir(parents=True)
+    layer = (ROOT / "python" / "caldrith_ld" / "__init__.py").read_text()
+    assert "from caldrith_ld import _core" in layer
+    (folder / name / "__init__.py").write_text(layer.replace("from caldrith_ld import _core", f"from {name} import _core"))
+    shutil.copy2(core, folder / name / core.name)
+    sys.path.insert(0, str(folder))
+    module = importlib.import_module(name)
+    assert module._core.__file__ == str(folder / name / core.name), module._core.__file__
+    return module
 
 
-def run_turn(folder):
-    environment = dict(os.environ, RAYON_NUM_THREADS="1")
-    completed = subprocess.run(
-        [sys.executable, "-c", CHILD, str(folder), json.dumps(LAWS), json.dumps(SIZES)],
-        capture_output=True, text=True, env=environment, check=True)
-    return json.loads(completed.stdout)
+def calls(ld):
+    """{(call, law, n): the call} of the package `ld`."""
+    laws = {name: make(ld) for name, make in LAWS.items()}
+    made = {}
+    for n in SIZES:
+        u = np.random.default_rng(n).uniform(0.0, 0.02, n)
+        out = np.empty(n)
+        for name, law in laws.items():
+            made["ld.magnification", name, n] = lambda u=u, law=law: ld.magnification(u, 0.01, law)
+            made["_core.magnification", name, n] = lambda u=u, out=out, law=law: ld._core.magnification(
+                u, out, 0.01, law._kind, law._coefficients(), (), ())
+    return made
 
 
 def main():
@@ -106,25 +100,29 @@ def main():
     parser.add_argument("--per-version", type=pathlib.Path, help="a core built for this interpreter alone")
     arguments = parser.parse_args()
     cores = {"abi3": arguments.abi3 or build_core(True), "per-version": arguments.per_version or build_core(False)}
-    folders = {variant: package(core, variant) for variant, core in cores.items()}
+    cores["per-version-copy"] = cores["per-version"]
+    os.environ["RAYON_NUM_THREADS"] = "1"
+    timed = {variant: calls(package(core, variant)) for variant, core in cores.items()}
 
-    best = {variant: {} for variant in folders}
+    best = {variant: {} for variant in timed}
+    variants = list(timed)
     for turn in range(ROUNDS):
-        order = list(folders) if turn % 2 == 0 else list(reversed(folders))
-        for variant in order:
-            for name, seconds in run_turn(folders[variant]).items():
-                best[variant][name] = min(best[variant].get(name, seconds), seconds)
+        for variant in variants[turn % 3:] + variants[:turn % 3]:
+            for key, call in timed[variant].items():
+                seconds = min(timeit.repeat(call, number=200, repeat=3)) / 200
+                best[variant][key] = min(best[variant].get(key, seconds), seconds)
 
     print(f"caldrith_ld's core on the stable ABI against a build for CPython {sys.version.split()[0]} alone")
     for variant, core in cores.items():
-        print(f"  {variant}: {core.name}")
-    print(f"fastest of {ROUNDS} alternating turns, one worker thread; ns per call")
-    print(f"{'call':<22} {'law':<8} {'n':>3} {'abi3':>9} {'per-version':>12} {'abi3 - per-version':>19}")
-    for name in best["abi3"]:
-        call, law, n = name.split("|")
-        stable, own = best["abi3"][name] * 1e9, best["per-version"][name] * 1e9
-        print(f"{call:<22} {law:<8} {n:>3} {stable:>9.0f} {own:>12.0f} "
-              f"{stable - own:>+8.0f} ns {100 * (stable / own - 1):>+6.1f}%")
+        print(f"  {variant}: {core}")
+    print(f"fastest of {ROUNDS} rotating turns in one interpreter, one worker thread; ns per call")
+    print(f"{'call':<22} {'law':<8} {'n':>3} {'abi3':>7} {'per-version':>12} {'abi3 - per-version':>19} "
+          f"{'copy - per-version':>19}")
+    for (call, law, n), seconds in best["abi3"].items():
+        stable, own, copy = (best[variant][call, law, n] * 1e9 for variant in variants)
+        print(f"{call:<22} {law:<8} {n:>3} {stable:>7.0f} {own:>12.0f} "
+              f"{stable - own:>+8.0f} ns {100 * (stable / own - 1):>+6.1f}% "
+              f"{copy - own:>+8.0f} ns {100 * (copy / own - 1):>+6.1f}%")
 
 
 if __name__ == "__main__":
