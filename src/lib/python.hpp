@@ -13,6 +13,7 @@
 #include <Python.h>
 
 #include <cstring>
+#include <string_view>
 
 // The version of the API compiled against: the interpreter's for the full
 // API, the one targeted on the stable ABI.
@@ -145,20 +146,12 @@ inline PyObject* tuple_item(PyObject* tuple, Py_ssize_t index) {
 #endif
 }
 
-// PyBytes_AS_STRING and PyBytes_GET_SIZE of a bytes object.
-inline const char* bytes_data(PyObject* bytes) {
+// The bytes of a bytes object (PyBytes_AS_STRING, PyBytes_GET_SIZE).
+inline std::string_view bytes_view(PyObject* bytes) {
 #if defined(Py_LIMITED_API)
-    return PyBytes_AsString(bytes);
+    return {PyBytes_AsString(bytes), static_cast<std::size_t>(PyBytes_Size(bytes))};
 #else
-    return PyBytes_AS_STRING(bytes);
-#endif
-}
-
-inline Py_ssize_t bytes_size(PyObject* bytes) {
-#if defined(Py_LIMITED_API)
-    return PyBytes_Size(bytes);
-#else
-    return PyBytes_GET_SIZE(bytes);
+    return {PyBytes_AS_STRING(bytes), static_cast<std::size_t>(PyBytes_GET_SIZE(bytes))};
 #endif
 }
 

@@ -175,8 +175,9 @@ std::string lossy_utf8(PyObject* text) {
         PyErr_Clear();
         return {};
     }
+    const std::string_view encoded = py::bytes_view(bytes.get());
     OwnedRef replaced = OwnedRef::steal(
-        PyUnicode_DecodeUTF8(py::bytes_data(bytes.get()), py::bytes_size(bytes.get()), "replace"));
+        PyUnicode_DecodeUTF8(encoded.data(), static_cast<Py_ssize_t>(encoded.size()), "replace"));
     const char* data = replaced ? PyUnicode_AsUTF8AndSize(replaced.get(), &size) : nullptr;
     if (data == nullptr) {
         PyErr_Clear();
