@@ -1,6 +1,14 @@
 """The compiled core of caldrith_ld (called by its Python layer with contiguous float64 arrays)."""
 
-from collections.abc import Buffer, Sequence
+import sys
+from collections.abc import Sequence
+
+# collections.abc.Buffer is 3.12's; type checkers know typing_extensions' on 3.11 (a stub is
+# never imported).
+if sys.version_info >= (3, 12):
+    from collections.abc import Buffer
+else:
+    from typing_extensions import Buffer
 
 # A law as the core takes it: (kind, coefficients, radius, intensity).
 _LawDescription = tuple[int, Sequence[float], Sequence[float], Sequence[float]]

@@ -38,8 +38,12 @@ PyMethodDef METHODS[] = {
     {nullptr, nullptr, 0, nullptr},
 };
 
+// The stable ABI has no Py_mod_gil before 3.13's; a build for it loads only
+// into interpreters with the lock, where the slot says nothing.
 PyModuleDef_Slot SLOTS[] = {
+#ifdef Py_mod_gil
     {Py_mod_gil, Py_MOD_GIL_NOT_USED},
+#endif
     {0, nullptr},
 };
 

@@ -74,9 +74,9 @@ PyResult<Done> extract_arguments_fastcall(const FunctionDescription& description
                                         " positional arguments but " + std::to_string(positional) +
                                         " were given")};
     }
-    const Py_ssize_t keywords = kwnames == nullptr ? 0 : PyTuple_GET_SIZE(kwnames);
+    const Py_ssize_t keywords = kwnames == nullptr ? 0 : py::tuple_size(kwnames);
     for (Py_ssize_t k = 0; k < keywords; ++k) {
-        PyObject* keyword = PyTuple_GET_ITEM(kwnames, k);
+        PyObject* keyword = py::tuple_item(kwnames, k);
         const std::ptrdiff_t index = parameter_index(description, keyword);
         if (index < 0) {
             return Unexpected{unexpected_keyword(description, keyword)};

@@ -1,7 +1,6 @@
 #include "lib/buffer_exporters.hpp"
 
 #include <atomic>
-#include <cstring>
 
 #include "lib/owned_ref.hpp"
 
@@ -25,7 +24,7 @@ public:
         }
         PyTypeObject* expected = nullptr;
         if (known_.compare_exchange_strong(expected, type, std::memory_order_acq_rel)) {
-            Py_INCREF(type);
+            Py_INCREF(reinterpret_cast<PyObject*>(type));
         }
         return true;
     }
@@ -34,10 +33,7 @@ private:
     // A cheap filter before the look-up: the last dotted part of the type's
     // name is the attribute name ("numpy.ndarray" for a static type,
     // "ndarray" for a class).
-    bool named_alike(PyTypeObject* type) const {
-        const char* dot = std::strrchr(type->tp_name, '.');
-        return std::strcmp(dot == nullptr ? type->tp_name : dot + 1, name_) == 0;
-    }
+    bool named_alike(PyTypeObject* type) const { return py::type_name_is(type, name_); }
 
     // Whether `type` is the attribute of the module in sys.modules. Reads
     // the dictionaries directly, so that nothing is imported and no Python
@@ -57,7 +53,7 @@ private:
 
     static OwnedRef dictionary_item(PyObject* dictionary, const char* key) {
         PyObject* item = nullptr;
-        if (PyDict_GetItemStringRef(dictionary, key, &item) < 0) {
+        if (py::dictionary_item(dictionary, key, &item) < 0) {
             PyErr_Clear();
         }
         return OwnedRef::steal(item);
@@ -78,7 +74,7 @@ BufferExporter exact_buffer_exporter(PyObject* object) {
     if (type == &PyMemoryView_Type) {
         return BufferExporter::memoryview;
     }
-    if (type->tp_as_buffer == nullptr || type->tp_as_buffer->bf_getbuffer == nullptr) {
+    if (!CALDRITH_EXPORTS_BUFFERS(type)) {
         return BufferExporter::other;
     }
     if (NDARRAY.is(type)) {

@@ -34,7 +34,7 @@ PyResult<typename Kind::type> with_parameter_note(PyResult<typename Kind::type> 
 
 PyResult<double> extract_double(PyObject* object) {
     if (PyFloat_CheckExact(object)) {
-        return PyFloat_AS_DOUBLE(object);
+        return py::exact_float_value(object);
     }
     const double value = PyFloat_AsDouble(object);
     if (value == -1.0 && PyErr_Occurred() != nullptr) {
@@ -76,7 +76,7 @@ PyResult<std::vector<double>> extract_sequence(PyObject* object) {
     for (;;) {
         countdown.item();
         PyObject* raw_item = nullptr;
-        const int status = PyIter_NextItem(iterator.get(), &raw_item);
+        const int status = py::next_item(iterator.get(), &raw_item);
         if (status == 0) {
             return values;
         }

@@ -96,7 +96,7 @@ inline constexpr int FASTCALL_WITH_KEYWORDS = METH_FASTCALL | METH_KEYWORDS;
 // table cannot hold static functions.
 template <const FunctionDescription& Description, auto Model, class... Kinds>
 constexpr PyMethodDef method(const char* signature, int flags = FASTCALL_WITH_KEYWORDS | METH_STATIC) {
-    PyCFunctionFastWithKeywords entry = function_entry<Description, Model, Kinds...>;
+    py::FastCallEntry entry = function_entry<Description, Model, Kinds...>;
     return {Description.name, reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(entry)), flags,
             signature};
 }

@@ -29,8 +29,13 @@ std::string type_mismatch_message(PyObject* object, const std::string& expected)
     return "'" + qualified_name(Py_TYPE(object)) + "' object is not an instance of '" + expected + "'";
 }
 
-// "while processing '{parameter}'", written with the interpreter's string writer.
+// "while processing '{parameter}'", written with the interpreter's string
+// writer (formatted where the API has none: before 3.14 and on the stable
+// ABI).
 OwnedRef note_text(const char* parameter) {
+#if defined(Py_LIMITED_API) || PY_VERSION_HEX < 0x030E0000
+    return OwnedRef::steal(PyUnicode_FromFormat("while processing '%s'", parameter));
+#else
     PyUnicodeWriter* writer = PyUnicodeWriter_Create(0);
     if (writer == nullptr) {
         return {};
@@ -42,6 +47,7 @@ OwnedRef note_text(const char* parameter) {
         return {};
     }
     return OwnedRef::steal(PyUnicodeWriter_Finish(writer));
+#endif
 }
 
 // A pending internal-fault exception came back from Python code that this
@@ -59,7 +65,7 @@ OwnedRef note_text(const char* parameter) {
     std::fputs("caldrith: resuming an internal fault that reached Python code.\n"
                "The Python stack trace follows:\n",
                stderr);
-    PyErr_SetRaisedException(exception.release());
+    py::set_raised_exception(exception.release());
     PyErr_PrintEx(0);
     resume_fault(std::move(message));
 }
@@ -89,7 +95,7 @@ bool PythonError::is_exit_request() const {
 
 void PythonError::raise() && {
     if (auto* fetched = std::get_if<Fetched>(&state_)) {
-        PyErr_SetRaisedException(fetched->exception.release());
+        py::set_raised_exception(fetched->exception.release());
         return;
     }
     PyObject* type = PyExc_TypeError;
@@ -116,11 +122,11 @@ OwnedRef PythonError::into_exception() && {
         return std::move(fetched->exception);
     }
     std::move(*this).raise();
-    return OwnedRef::steal(PyErr_GetRaisedException());
+    return OwnedRef::steal(py::take_raised_exception());
 }
 
 PythonError fetch_error() {
-    OwnedRef exception = OwnedRef::steal(PyErr_GetRaisedException());
+    OwnedRef exception = OwnedRef::steal(py::take_raised_exception());
     if (!exception) {
         return PythonError::lazy(PyExc_SystemError, "attempted to fetch exception but none was set");
     }
@@ -139,7 +145,7 @@ PythonError argument_extraction_error(PythonError error, const char* parameter) 
     OwnedRef exception = std::move(error).into_exception();
     auto add_note = interned(AttributeName::add_note);
     if (add_note) {
-        OwnedRef added = OwnedRef::steal(PyObject_CallMethodOneArg(exception.get(), *add_note, note.get()));
+        OwnedRef added = OwnedRef::steal(py::call_method_one_arg(exception.get(), *add_note, note.get()));
         if (!added) {
             PyErr_Clear();
         }
@@ -169,8 +175,9 @@ std::string lossy_utf8(PyObject* text) {
         PyErr_Clear();
         return {};
     }
+    const std::string_view encoded = py::bytes_view(bytes.get());
     OwnedRef replaced = OwnedRef::steal(
-        PyUnicode_DecodeUTF8(PyBytes_AS_STRING(bytes.get()), PyBytes_GET_SIZE(bytes.get()), "replace"));
+        PyUnicode_DecodeUTF8(encoded.data(), static_cast<Py_ssize_t>(encoded.size()), "replace"));
     const char* data = replaced ? PyUnicode_AsUTF8AndSize(replaced.get(), &size) : nullptr;
     if (data == nullptr) {
         PyErr_Clear();

@@ -23,7 +23,7 @@ OwnedRef list_of(std::size_t count, InterruptionCountdown& countdown, MakeItem&&
     OwnedRef list = checked(PyList_New(static_cast<Py_ssize_t>(count)));
     for (std::size_t i = 0; i < count; ++i) {
         countdown.item();
-        PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), make(i).release());
+        py::set_new_list_item(list.get(), static_cast<Py_ssize_t>(i), make(i).release());
     }
     return list;
 }

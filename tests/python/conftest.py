@@ -6,9 +6,7 @@ import sys
 
 import pytest
 
-import caldrith
-
-# Every function with arguments that convert and compute without error.
+# Every function of caldrith with arguments that convert and compute without error.
 VALID_CALLS = {
     "witt_mao_magnification": ([0.5], 1.0, 0.1),
     "integrated_witt_mao_magnification": ([0.5], 1.0, 0.1),
@@ -39,11 +37,6 @@ FORKS_WITH_THREADS = unless_sanitizer("tsan", "it cannot start threads in a chil
 LOADED_FROM_BUILD = unless_sanitizer(
     "asan+tsan", "the instrumented module is loaded from its build folder, where no stub package is installed"
 )
-
-PARAMETERS = {
-    name: getattr(caldrith, name).__text_signature__.strip("()").split(", ") for name in VALID_CALLS
-}
-
 
 @pytest.fixture(params=list(VALID_CALLS))
 def function_name(request):

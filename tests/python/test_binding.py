@@ -3,7 +3,8 @@
 import pytest
 
 import caldrith
-from conftest import PARAMETERS, VALID_CALLS
+from caldrith_parameters import PARAMETERS
+from conftest import VALID_CALLS
 
 
 def quoted_list(names):

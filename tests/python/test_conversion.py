@@ -8,7 +8,8 @@ import textwrap
 import pytest
 
 import caldrith
-from conftest import NO_SHADOW_ROOM, PARAMETERS, VALID_CALLS, run_python, unless_sanitizer
+from caldrith_parameters import PARAMETERS
+from conftest import NO_SHADOW_ROOM, VALID_CALLS, run_python, unless_sanitizer
 
 WITT_MAO = caldrith.witt_mao_magnification
 HEYROVSKY = caldrith.heyrovsky_magnification

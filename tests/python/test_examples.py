@@ -90,6 +90,21 @@ def test_light_curve_figure(tmp_path):
     assert float(differences["uniform disk (witt_mao)"]) > 1e-2
 
 
+def test_limb_darkened_table_against_mpmath():
+    import lensing_references as ref
+
+    rows = [line.split() for line in run_example("limb_darkened_table.py").stdout.splitlines()[2:]]
+    assert len(rows) == 12
+    rho, u0, te = 0.01, 0.004, 20.0
+    quadratic = ref.limb_darkening_law("quadratic", (0.4, 0.25))
+    # Inside, at the limb and outside; the table prints four decimals.
+    for t, l, uniform, darkened, _ in (rows[0], rows[6], rows[10]):
+        u = math.hypot(u0, float(t) / te)
+        assert float(l) == pytest.approx(u / rho, abs=6e-5)
+        assert float(uniform) == pytest.approx(float(ref.uniform_disk(u, rho)), abs=6e-5)
+        assert float(darkened) == pytest.approx(float(ref.disk_average(u / rho, rho, quadratic)), abs=6e-5)
+
+
 PUBLISHED = {"t0": 2454656.39975, "u0": 0.00300, "tE": 11.14, "rho": 0.05487 / 11.14}
 
 
