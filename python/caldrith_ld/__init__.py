@@ -60,6 +60,7 @@ import numpy as np
 import numpy.typing as npt
 
 from caldrith_ld import _core
+from caldrith_ld._fluxes import FluxFit, fit_fluxes
 
 __all__ = [
     "Law",
@@ -77,6 +78,8 @@ __all__ = [
     "light_curve_gradient",
     "Gradient",
     "LightCurveGradient",
+    "fit_fluxes",
+    "FluxFit",
 ]
 
 # The smallest intensity a law may reach on 0 ≤ μ ≤ 1: 0, up to the rounding of its coefficients
