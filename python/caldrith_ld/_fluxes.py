@@ -105,7 +105,8 @@ def fit_fluxes(
     if not np.all(s > 0.0):
         raise ValueError(f"sigma must be positive, not {s.flat[int(np.argmin(s))]!r}")
     weight = 1.0 / (s * s)
-    source, blend_flux, residual, spread, square = _least_squares(np, a, arrays["flux"], weight, bool(blend))
+    with np.errstate(divide="ignore", invalid="ignore"):  # undetermined fluxes are refused next
+        source, blend_flux, residual, spread, square = _least_squares(np, a, arrays["flux"], weight, bool(blend))
     if not _separable(spread, square, bool(blend)):
         raise ValueError("magnification is constant over the data: the source and a free blend flux are not separable"
                          if blend else "magnification is 0 everywhere: the source flux is undetermined")
