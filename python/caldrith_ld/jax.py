@@ -40,7 +40,7 @@ from __future__ import annotations
 
 import dataclasses
 import functools
-from typing import Any, NamedTuple
+from typing import Any, NamedTuple, cast
 
 import jax
 import jax.numpy as jnp
@@ -99,9 +99,14 @@ def _define(primitive: Primitive, shape: Any, rows: int) -> None:
     primitive.def_impl(lambda *args, **params: _compiled(primitive, **params)(*args))
 
 
-@functools.lru_cache(maxsize=256)
+_COMPILED: dict[tuple[Primitive, int, tuple[float, ...]], Any] = {}
+
+
 def _compiled(primitive: Primitive, *, kind: int, radius: tuple[float, ...]) -> Any:
-    return jax.jit(functools.partial(primitive.bind, kind=kind, radius=radius))
+    key = (primitive, kind, radius)
+    if key not in _COMPILED:
+        _COMPILED[key] = jax.jit(functools.partial(primitive.bind, kind=kind, radius=radius))
+    return _COMPILED[key]
 
 
 _define(_magnification_p, _magnification_shape, 0)
@@ -127,7 +132,7 @@ def _magnification_jvp(primals: Any, tangents: Any, *, kind: int, radius: tuple[
         parameters = jax.lax.slice_in_dim(rows, 3, rows.shape[stars], axis=stars)
         terms.append(jnp.sum(parameters * d_c.reshape(c.shape + positions), axis=stars))
     value = row(0)
-    return value, (functools.reduce(jnp.add, terms) if terms else ad.Zero.from_primal_value(value))
+    return value, (functools.reduce(jnp.add, terms) if terms else jnp.zeros_like(value))
 
 
 def _second_order(*_: Any, **__: Any) -> Any:
@@ -139,21 +144,20 @@ ad.primitive_jvps[_magnification_p] = _magnification_jvp
 ad.primitive_jvps[_gradient_p] = _second_order
 
 
-@functools.lru_cache(maxsize=64)
 def _law(law_type: Any) -> tuple[int, tuple[float, ...], int]:
     """(kind, sample radii, number of coefficients) of a law class or sampled-law partial."""
     if isinstance(law_type, functools.partial) and law_type.func is ld.Sampled:
         if len(law_type.args) != 1 or law_type.keywords:
             raise TypeError("a sampled law is functools.partial(ld.Sampled, r), r its sample radii")
-        radii = np.asarray(law_type.args[0], dtype=np.float64)
-        radius = ld.Sampled(radii, np.ones(radii.shape)).r  # checks the radii
-        return ld.Sampled._kind, tuple(radius), len(radius)
+        radii = list(law_type.args[0])
+        radius = tuple(ld.Sampled(radii, [1.0] * len(radii)).r)  # checks the radii
+        return ld.Sampled._kind, radius, len(radius)
     if law_type is ld.Sampled:
         raise TypeError("a sampled law takes its radii fixed and its intensities as the coefficients: "
                         "law_type=functools.partial(ld.Sampled, r)")
     if not (isinstance(law_type, type) and issubclass(law_type, ld.Law) and law_type is not ld.Law):
         raise TypeError(f"law_type must be a law class of caldrith_ld (ld.Linear, ld.Quadratic, ...), not {law_type!r}")
-    return law_type._kind, (), len(dataclasses.fields(law_type))
+    return law_type._kind, (), len(dataclasses.fields(cast(Any, law_type)))
 
 
 def _require_x64() -> None:
