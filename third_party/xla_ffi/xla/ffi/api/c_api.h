@@ -47,72 +47,19 @@ typedef struct XLA_FFI_InternalApi XLA_FFI_InternalApi;  // Forward declare
 
 typedef enum {
   XLA_FFI_Extension_Metadata = 1,
-} XLA_FFI_InternalExtension_Type;
+} XLA_FFI_Extension_Type;
 
-// Internal extension mechanism used to extend XLA FFI data structures
-// (e.g., XLA_FFI_CallFrame) while preserving ABI compatibility.
-// This structure is reserved for XLA FFI use only, and  shouldn't be used for
-// extending to backend-specific extensions. Extensions should use
-// XLA_FFI_Extension instead. The only real use for this is to allow reading
-// metadata from an XLA_FFI_CallFrame at this point.
-//
-// API Versions for this stay the same as the XLA_FFI_Api versions.
-typedef struct XLA_FFI_InternalExtension {
+typedef struct XLA_FFI_Extension_Base {
   size_t struct_size;
-  XLA_FFI_InternalExtension_Type type;
-  struct XLA_FFI_InternalExtension* next;
-} XLA_FFI_InternalExtension;
+  XLA_FFI_Extension_Type type;
+  struct XLA_FFI_Extension_Base* next;
+} XLA_FFI_Extension_Base;
 
-XLA_FFI_DEFINE_STRUCT_TRAITS(XLA_FFI_InternalExtension, next);
-
-typedef struct XLA_FFI_ExtensionId {
-  // Unique identifier for the extension.
-  // All extensions attached to a given XLA_FFI_InvokeContext must have unique
-  // extension types.
-  int64_t extension_type;
-  // Major and minor versions of the extension.
-  int32_t major_version;
-  int32_t minor_version;
-} XLA_FFI_ExtensionId;
-XLA_FFI_DEFINE_STRUCT_TRAITS(XLA_FFI_ExtensionId, minor_version);
-
-// XLA_FFI_Extension is the generic extensible mechanism for passing custom
-// runtime execution data down to handlers via XLA_FFI_InvokeContext. Stability
-// guarantees are per-extension, and not global.
-// - Extensions define their own extension ID in a 64 bit space which
-//   disambiguates them from other extensions.
-// - Extensions don't need to register themselves with the XLA FFI library, and
-//   can be used in a header-only fashion.
-// - Extensions must define their own ABI and API version, and must update
-//   XLA_FFI_DEFINE_STRUCT_TRAITS with the new `last_field` after adding a new
-//   member to a struct.
-// - At most one extension of each extension type can be attached to a given
-//   XLA_FFI_InvokeContext.
-// - Extensions are attached to an XLA_FFI_InvokeContext via the
-//   `extension_start` field and have the same lifetime as the context itself
-//   i.e; during the lifetime of the Handler.
-// - Extensions must be defined in separate headers from api.h and c_api.h, so
-//   they can be included in a plugin-like fashion.
-typedef struct XLA_FFI_Extension XLA_FFI_Extension;
-struct XLA_FFI_Extension {
-  size_t struct_size;
-  XLA_FFI_ExtensionId id;
-  const XLA_FFI_Extension* next;
-};
-XLA_FFI_DEFINE_STRUCT_TRAITS(XLA_FFI_Extension, next);
+XLA_FFI_DEFINE_STRUCT_TRAITS(XLA_FFI_Extension_Base, next);
 
 //===----------------------------------------------------------------------===//
 // Version
 //===----------------------------------------------------------------------===//
-
-// XLA FFI provides a stable binary API for registering custom calls with
-// XLA runtime. XLA runtime guarantees that old API version are supported for
-// at least 12 months, after that point FFI library has to be recompiled with
-// latest XLA FFI headers to support new features. We don't plan to break ABI
-// compatibility, unless it's absolutely necessary to enable new features that
-// can't be implemented in a backward compatible way.
-//
-// The range of supported API versions is defined in `xla/ffi/ffi_api.cc`.
 
 // Incremented when an ABI-incompatible change is made to the interface.
 //
@@ -135,11 +82,11 @@ XLA_FFI_DEFINE_STRUCT_TRAITS(XLA_FFI_Extension, next);
 // Minor changes include:
 // * Adding a new field to the XLA_FFI_Api or argument structs
 // * Renaming a method or argument (doesn't affect ABI)
-#define XLA_FFI_API_MINOR 5
+#define XLA_FFI_API_MINOR 1
 
 struct XLA_FFI_Api_Version {
   size_t struct_size;
-  XLA_FFI_InternalExtension* extension_start;
+  XLA_FFI_Extension_Base* extension_start;
   int major_version;  // out
   int minor_version;  // out
 };
@@ -193,7 +140,7 @@ typedef enum {
 
 struct XLA_FFI_Error_Create_Args {
   size_t struct_size;
-  XLA_FFI_InternalExtension* extension_start;
+  XLA_FFI_Extension_Base* extension_start;
   const char* message;
   XLA_FFI_Error_Code errc;
 };
@@ -202,21 +149,20 @@ XLA_FFI_DEFINE_STRUCT_TRAITS(XLA_FFI_Error_Create_Args, errc);
 
 typedef XLA_FFI_Error* XLA_FFI_Error_Create(XLA_FFI_Error_Create_Args* args);
 
-struct XLA_FFI_Error_GetDetails_Args {
+struct XLA_FFI_Error_GetMessage_Args {
   size_t struct_size;
-  XLA_FFI_InternalExtension* extension_start;
+  XLA_FFI_Extension_Base* extension_start;
   XLA_FFI_Error* error;
-  const char* message;      // out
-  XLA_FFI_Error_Code errc;  // out
+  const char* message;  // out
 };
 
-XLA_FFI_DEFINE_STRUCT_TRAITS(XLA_FFI_Error_GetDetails_Args, errc);
+XLA_FFI_DEFINE_STRUCT_TRAITS(XLA_FFI_Error_GetMessage_Args, message);
 
-typedef void XLA_FFI_Error_GetDetails(XLA_FFI_Error_GetDetails_Args* args);
+typedef void XLA_FFI_Error_GetMessage(XLA_FFI_Error_GetMessage_Args* args);
 
 struct XLA_FFI_Error_Destroy_Args {
   size_t struct_size;
-  XLA_FFI_InternalExtension* extension_start;
+  XLA_FFI_Extension_Base* extension_start;
   XLA_FFI_Error* error;
 };
 
@@ -272,7 +218,7 @@ typedef enum {
 
 struct XLA_FFI_Buffer {
   size_t struct_size;
-  XLA_FFI_InternalExtension* extension_start;
+  XLA_FFI_Extension_Base* extension_start;
 
   XLA_FFI_DataType dtype;
   void* data;
@@ -310,13 +256,16 @@ typedef enum {
 //===----------------------------------------------------------------------===//
 
 // Execution context provides access to per-invocation state.
-typedef struct XLA_FFI_InvokeContext XLA_FFI_InvokeContext;
-// For backwards compatibility before JAX moves to InvokeContext
-typedef XLA_FFI_InvokeContext XLA_FFI_ExecutionContext;
+typedef struct XLA_FFI_ExecutionContext XLA_FFI_ExecutionContext;
 
 //===----------------------------------------------------------------------===//
 // Primitives
 //===----------------------------------------------------------------------===//
+
+// TypeId uniquely identifies a user-defined type in a given XLA FFI instance.
+typedef struct XLA_FFI_TypeId {
+  int64_t type_id;
+} XLA_FFI_TypeId;
 
 // We use byte spans to pass strings to handlers because strings might not be
 // null terminated, and even if they are, looking for a null terminator can
@@ -340,26 +289,6 @@ typedef struct XLA_FFI_Array {
 } XLA_FFI_Array;
 
 //===----------------------------------------------------------------------===//
-// Type registry
-//===----------------------------------------------------------------------===//
-
-// TypeId uniquely identifies a user-defined type in a given XLA FFI instance.
-typedef struct XLA_FFI_TypeId {
-  int64_t type_id;
-} XLA_FFI_TypeId;
-
-// TypeInfo contains function pointers required by XLA runtime to manipulate
-// user-defined types. For example stateful handlers must tell XLA runtime how
-// to destroy their state when executable is being destroyed.
-typedef struct XLA_FFI_TypeInfo {
-  size_t struct_size;
-  XLA_FFI_InternalExtension* extension_start;
-  void (*deleter)(void* object);
-} XLA_FFI_TypeInfo;
-
-XLA_FFI_DEFINE_STRUCT_TRAITS(XLA_FFI_TypeInfo, deleter);
-
-//===----------------------------------------------------------------------===//
 // Future
 //===----------------------------------------------------------------------===//
 
@@ -373,7 +302,7 @@ typedef struct XLA_FFI_Future XLA_FFI_Future;
 
 struct XLA_FFI_Future_Create_Args {
   size_t struct_size;
-  XLA_FFI_InternalExtension* extension_start;
+  XLA_FFI_Extension_Base* extension_start;
   XLA_FFI_Future* future;  // out
 };
 
@@ -383,7 +312,7 @@ typedef XLA_FFI_Error* XLA_FFI_Future_Create(XLA_FFI_Future_Create_Args* args);
 
 struct XLA_FFI_Future_SetAvailable_Args {
   size_t struct_size;
-  XLA_FFI_InternalExtension* extension_start;
+  XLA_FFI_Extension_Base* extension_start;
   XLA_FFI_Future* future;
 };
 
@@ -394,7 +323,7 @@ typedef XLA_FFI_Error* XLA_FFI_Future_SetAvailable(
 
 struct XLA_FFI_Future_SetError_Args {
   size_t struct_size;
-  XLA_FFI_InternalExtension* extension_start;
+  XLA_FFI_Extension_Base* extension_start;
   XLA_FFI_Future* future;
   XLA_FFI_Error* error;  // ownership is transferred to the XLA runtime
 };
@@ -430,12 +359,6 @@ typedef XLA_FFI_Error* XLA_FFI_Future_SetError(
 //     on GPU backend) and argument buffers might contain uninitialized
 //     values in this case.
 //
-// (5) Record - called when FFI handler is called as a part of command buffer
-//     recording (e.g. CUDA graph create/update kernel launch on GPU backend).
-//     FFI handler should not have any side effects on the arguments as they
-//     might contain uninitialized values. Can be called multiple times to
-//     create or update the state attached to the FFI handler instance.
-//
 // XLA program (HLO module) compiled to an XLA executable that can be executed
 // on any device accessible to the process, and by extension FFI handlers are
 // not instantiated for any particular device, but for a process. FFI handlers
@@ -451,12 +374,11 @@ typedef enum {
   XLA_FFI_ExecutionStage_PREPARE = 1,
   XLA_FFI_ExecutionStage_INITIALIZE = 2,
   XLA_FFI_ExecutionStage_EXECUTE = 3,
-  XLA_FFI_ExecutionStage_RECORD = 4,
 } XLA_FFI_ExecutionStage;
 
 struct XLA_FFI_Args {
   size_t struct_size;
-  XLA_FFI_InternalExtension* extension_start;
+  XLA_FFI_Extension_Base* extension_start;
 
   int64_t size;
   XLA_FFI_ArgType* types;  // length == size
@@ -467,7 +389,7 @@ XLA_FFI_DEFINE_STRUCT_TRAITS(XLA_FFI_Args, args);
 
 struct XLA_FFI_Rets {
   size_t struct_size;
-  XLA_FFI_InternalExtension* extension_start;
+  XLA_FFI_Extension_Base* extension_start;
 
   int64_t size;
   XLA_FFI_RetType* types;  // length == size
@@ -480,7 +402,7 @@ XLA_FFI_DEFINE_STRUCT_TRAITS(XLA_FFI_Rets, rets);
 // rely on binary search to look up attributes by name.
 struct XLA_FFI_Attrs {
   size_t struct_size;
-  XLA_FFI_InternalExtension* extension_start;
+  XLA_FFI_Extension_Base* extension_start;
 
   int64_t size;
   XLA_FFI_AttrType* types;   // length == size
@@ -492,10 +414,10 @@ XLA_FFI_DEFINE_STRUCT_TRAITS(XLA_FFI_Attrs, attrs);
 
 struct XLA_FFI_CallFrame {
   size_t struct_size;
-  XLA_FFI_InternalExtension* extension_start;
+  XLA_FFI_Extension_Base* extension_start;
 
   const XLA_FFI_Api* api;
-  XLA_FFI_InvokeContext* ctx;
+  XLA_FFI_ExecutionContext* ctx;
   XLA_FFI_ExecutionStage stage;
   XLA_FFI_Args args;
   XLA_FFI_Rets rets;
@@ -522,7 +444,6 @@ typedef struct XLA_FFI_Handler_Bundle {
   XLA_FFI_Handler* prepare;      // optional
   XLA_FFI_Handler* initialize;   // optional
   XLA_FFI_Handler* execute;      // required
-  XLA_FFI_Handler* record;       // optional
 } XLA_FFI_Handler_Bundle;
 
 enum XLA_FFI_Handler_TraitsBits {
@@ -536,7 +457,7 @@ typedef uint32_t XLA_FFI_Handler_Traits;
 
 struct XLA_FFI_Handler_Register_Args {
   size_t struct_size;
-  XLA_FFI_InternalExtension* extension_start;
+  XLA_FFI_Extension_Base* extension_start;
 
   XLA_FFI_ByteSpan name;
   XLA_FFI_ByteSpan platform;
@@ -555,76 +476,41 @@ typedef XLA_FFI_Error* XLA_FFI_Handler_Register(
 
 #define XLA_FFI_UNKNOWN_TYPE_ID XLA_FFI_TypeId{0}
 
-struct XLA_FFI_Type_Register_Args {
+struct XLA_FFI_TypeId_Register_Args {
   size_t struct_size;
-  XLA_FFI_InternalExtension* extension_start;
+  XLA_FFI_Extension_Base* extension_start;
 
   XLA_FFI_ByteSpan name;
   XLA_FFI_TypeId* type_id;  // in-out
-  const XLA_FFI_TypeInfo* type_info;
 };
 
-XLA_FFI_DEFINE_STRUCT_TRAITS(XLA_FFI_Type_Register_Args, type_id);
+XLA_FFI_DEFINE_STRUCT_TRAITS(XLA_FFI_TypeId_Register_Args, type_id);
 
 // Registers user type `name` with XLA. If type id is `XLA_FFI_UNKNOWN_TYPE_ID`,
 // XLA will assign a unique type id and return it in `type_id` out argument,
 // otherwise XLA will verify that type id is unique and matches the type id of
 // the type registered with the same `name` earlier.
-typedef XLA_FFI_Error* XLA_FFI_Type_Register(XLA_FFI_Type_Register_Args* args);
-
-struct XLA_FFI_InvokeContext_FindExtension_Args {
-  size_t struct_size;
-  XLA_FFI_InternalExtension* extension_start;
-
-  XLA_FFI_InvokeContext* ctx;
-  int64_t extension_type;
-  const XLA_FFI_Extension* extension;  // out
-};
-
-XLA_FFI_DEFINE_STRUCT_TRAITS(XLA_FFI_InvokeContext_FindExtension_Args,
-                             extension);
-
-typedef XLA_FFI_Error* XLA_FFI_InvokeContext_FindExtension(
-    XLA_FFI_InvokeContext_FindExtension_Args* args);
+typedef XLA_FFI_Error* XLA_FFI_TypeId_Register(
+    XLA_FFI_TypeId_Register_Args* args);
 
 //===----------------------------------------------------------------------===//
-// InvokeContext
+// ExecutionContext
 //===----------------------------------------------------------------------===//
 
-struct XLA_FFI_InvokeContext_Get_Args {
+struct XLA_FFI_ExecutionContext_Get_Args {
   size_t struct_size;
-  XLA_FFI_InternalExtension* extension_start;
+  XLA_FFI_Extension_Base* extension_start;
 
-  XLA_FFI_InvokeContext* ctx;
+  XLA_FFI_ExecutionContext* ctx;
   XLA_FFI_TypeId* type_id;
   void* data;  // out
 };
 
-XLA_FFI_DEFINE_STRUCT_TRAITS(XLA_FFI_InvokeContext_Get_Args, data);
+XLA_FFI_DEFINE_STRUCT_TRAITS(XLA_FFI_ExecutionContext_Get_Args, data);
 
 // Returns an opaque data from the execution context for a given type id.
-typedef XLA_FFI_Error* XLA_FFI_InvokeContext_Get(
-    XLA_FFI_InvokeContext_Get_Args* args);
-
-//===----------------------------------------------------------------------===//
-// Custom options
-//===----------------------------------------------------------------------===//
-
-struct XLA_FFI_CustomOptions_Get_Args {
-  size_t struct_size;
-  XLA_FFI_InternalExtension* extension_start;
-
-  XLA_FFI_InvokeContext* ctx;
-  const XLA_FFI_Attrs* attrs;  // out
-};
-
-XLA_FFI_DEFINE_STRUCT_TRAITS(XLA_FFI_CustomOptions_Get_Args, attrs);
-
-// Returns per-execution custom options as a read-only dictionary, separate from
-// the static attributes in the call frame. Returns an empty dictionary if no
-// options were supplied.
-typedef XLA_FFI_Error* XLA_FFI_CustomOptions_Get(
-    XLA_FFI_CustomOptions_Get_Args* args);
+typedef XLA_FFI_Error* XLA_FFI_ExecutionContext_Get(
+    XLA_FFI_ExecutionContext_Get_Args* args);
 
 //===----------------------------------------------------------------------===//
 // State
@@ -632,15 +518,15 @@ typedef XLA_FFI_Error* XLA_FFI_CustomOptions_Get(
 
 struct XLA_FFI_State_Set_Args {
   size_t struct_size;
-  XLA_FFI_InternalExtension* extension_start;
+  XLA_FFI_Extension_Base* extension_start;
 
-  XLA_FFI_InvokeContext* ctx;
-  XLA_FFI_ExecutionStage stage;
+  XLA_FFI_ExecutionContext* ctx;
   XLA_FFI_TypeId* type_id;
   void* state;
+  void (*deleter)(void* state);
 };
 
-XLA_FFI_DEFINE_STRUCT_TRAITS(XLA_FFI_State_Set_Args, state);
+XLA_FFI_DEFINE_STRUCT_TRAITS(XLA_FFI_State_Set_Args, deleter);
 
 // Sets execution state to the `state` of type `type_id`. Returns an error if
 // state already set.
@@ -648,10 +534,9 @@ typedef XLA_FFI_Error* XLA_FFI_State_Set(XLA_FFI_State_Set_Args* args);
 
 struct XLA_FFI_State_Get_Args {
   size_t struct_size;
-  XLA_FFI_InternalExtension* extension_start;
+  XLA_FFI_Extension_Base* extension_start;
 
-  XLA_FFI_InvokeContext* ctx;
-  XLA_FFI_ExecutionStage stage;
+  XLA_FFI_ExecutionContext* ctx;
   XLA_FFI_TypeId* type_id;
   void* state;  // out
 };
@@ -668,9 +553,9 @@ typedef XLA_FFI_Error* XLA_FFI_State_Get(XLA_FFI_State_Get_Args* args);
 
 struct XLA_FFI_Stream_Get_Args {
   size_t struct_size;
-  XLA_FFI_InternalExtension* extension_start;
+  XLA_FFI_Extension_Base* extension_start;
 
-  XLA_FFI_InvokeContext* ctx;
+  XLA_FFI_ExecutionContext* ctx;
   void* stream;  // out
 };
 
@@ -686,9 +571,9 @@ typedef XLA_FFI_Error* XLA_FFI_Stream_Get(XLA_FFI_Stream_Get_Args* args);
 
 struct XLA_FFI_DeviceMemory_Allocate_Args {
   size_t struct_size;
-  XLA_FFI_InternalExtension* extension_start;
+  XLA_FFI_Extension_Base* extension_start;
 
-  XLA_FFI_InvokeContext* ctx;
+  XLA_FFI_ExecutionContext* ctx;
   size_t size;
   size_t alignment;
   void* data;  // out
@@ -702,9 +587,9 @@ typedef XLA_FFI_Error* XLA_FFI_DeviceMemory_Allocate(
 
 struct XLA_FFI_DeviceMemory_Free_Args {
   size_t struct_size;
-  XLA_FFI_InternalExtension* extension_start;
+  XLA_FFI_Extension_Base* extension_start;
 
-  XLA_FFI_InvokeContext* ctx;
+  XLA_FFI_ExecutionContext* ctx;
   size_t size;
   void* data;
 };
@@ -732,9 +617,9 @@ typedef void XLA_FFI_Task(void* data);
 
 struct XLA_FFI_ThreadPool_Schedule_Args {
   size_t struct_size;
-  XLA_FFI_InternalExtension* extension_start;
+  XLA_FFI_Extension_Base* extension_start;
 
-  XLA_FFI_InvokeContext* ctx;
+  XLA_FFI_ExecutionContext* ctx;
   XLA_FFI_Task* task;
   void* data;
 };
@@ -748,9 +633,9 @@ typedef XLA_FFI_Error* XLA_FFI_ThreadPool_Schedule(
 
 struct XLA_FFI_ThreadPool_NumThreads_Args {
   size_t struct_size;
-  XLA_FFI_InternalExtension* extension_start;
+  XLA_FFI_Extension_Base* extension_start;
 
-  XLA_FFI_InvokeContext* ctx;
+  XLA_FFI_ExecutionContext* ctx;
   int64_t* num_threads;  // out
 };
 
@@ -776,9 +661,9 @@ typedef XLA_FFI_Error* XLA_FFI_ThreadPool_NumThreads(
 
 struct XLA_FFI_RunId_Get_Args {
   size_t struct_size;
-  XLA_FFI_InternalExtension* extension_start;
+  XLA_FFI_Extension_Base* extension_start;
 
-  XLA_FFI_InvokeContext* ctx;
+  XLA_FFI_ExecutionContext* ctx;
   int64_t run_id;  // out
 };
 
@@ -793,9 +678,9 @@ typedef XLA_FFI_Error* XLA_FFI_RunId_Get(XLA_FFI_RunId_Get_Args* args);
 
 struct XLA_FFI_DeviceOrdinal_Get_Args {
   size_t struct_size;
-  XLA_FFI_InternalExtension* extension_start;
+  XLA_FFI_Extension_Base* extension_start;
 
-  XLA_FFI_InvokeContext* ctx;
+  XLA_FFI_ExecutionContext* ctx;
   int32_t device_ordinal;  // out
 };
 
@@ -809,24 +694,16 @@ typedef XLA_FFI_Error* XLA_FFI_DeviceOrdinal_Get(
 // Metadata extension
 //===----------------------------------------------------------------------===//
 
-// XLA FFI handler metadata allows the XLA runtime to query handler properties
-// during XLA compilation and execution. We use a metadata extension to verify
-// that XLA is compatible with the FFI version used to compile the handler.
 struct XLA_FFI_Metadata {
   size_t struct_size;
-
   XLA_FFI_Api_Version api_version;
   XLA_FFI_Handler_Traits traits;
-
-  // For stateful handlers, the type id of the state type. Otherwise, the type
-  // id is `XLA_FFI_UNKNOWN_TYPE_ID`.
-  XLA_FFI_TypeId state_type_id;
 };
 
 XLA_FFI_DEFINE_STRUCT_TRAITS(XLA_FFI_Metadata, traits);
 
 struct XLA_FFI_Metadata_Extension {
-  XLA_FFI_InternalExtension extension_base;
+  XLA_FFI_Extension_Base extension_base;
   XLA_FFI_Metadata* metadata;
 };
 
@@ -840,18 +717,18 @@ XLA_FFI_DEFINE_STRUCT_TRAITS(XLA_FFI_Metadata_Extension, metadata);
 
 struct XLA_FFI_Api {
   size_t struct_size;
-  XLA_FFI_InternalExtension* extension_start;
+  XLA_FFI_Extension_Base* extension_start;
 
   XLA_FFI_Api_Version api_version;
-  const XLA_FFI_InternalApi* internal_api;
+  XLA_FFI_InternalApi* internal_api;
 
   _XLA_FFI_API_STRUCT_FIELD(XLA_FFI_Error_Create);
-  _XLA_FFI_API_STRUCT_FIELD(XLA_FFI_Error_GetDetails);
+  _XLA_FFI_API_STRUCT_FIELD(XLA_FFI_Error_GetMessage);
   _XLA_FFI_API_STRUCT_FIELD(XLA_FFI_Error_Destroy);
   _XLA_FFI_API_STRUCT_FIELD(XLA_FFI_Handler_Register);
   _XLA_FFI_API_STRUCT_FIELD(XLA_FFI_Stream_Get);
-  _XLA_FFI_API_STRUCT_FIELD(XLA_FFI_Type_Register);
-  _XLA_FFI_API_STRUCT_FIELD(XLA_FFI_InvokeContext_Get);
+  _XLA_FFI_API_STRUCT_FIELD(XLA_FFI_TypeId_Register);
+  _XLA_FFI_API_STRUCT_FIELD(XLA_FFI_ExecutionContext_Get);
   _XLA_FFI_API_STRUCT_FIELD(XLA_FFI_State_Set);
   _XLA_FFI_API_STRUCT_FIELD(XLA_FFI_State_Get);
   _XLA_FFI_API_STRUCT_FIELD(XLA_FFI_DeviceMemory_Allocate);
@@ -863,13 +740,11 @@ struct XLA_FFI_Api {
   _XLA_FFI_API_STRUCT_FIELD(XLA_FFI_Future_SetError);
   _XLA_FFI_API_STRUCT_FIELD(XLA_FFI_RunId_Get);
   _XLA_FFI_API_STRUCT_FIELD(XLA_FFI_DeviceOrdinal_Get);
-  _XLA_FFI_API_STRUCT_FIELD(XLA_FFI_InvokeContext_FindExtension);
-  _XLA_FFI_API_STRUCT_FIELD(XLA_FFI_CustomOptions_Get);
 };
 
 #undef _XLA_FFI_API_STRUCT_FIELD
 
-XLA_FFI_DEFINE_STRUCT_TRAITS(XLA_FFI_Api, XLA_FFI_CustomOptions_Get);
+XLA_FFI_DEFINE_STRUCT_TRAITS(XLA_FFI_Api, XLA_FFI_DeviceOrdinal_Get);
 
 const XLA_FFI_Api* XLA_FFI_GetApi();
 
