@@ -63,6 +63,7 @@ import numpy as np
 import numpy.typing as npt
 
 from caldrith_ld import _core
+from caldrith_ld._fluxes import FluxFit, fit_fluxes
 
 __all__ = [
     "Law",
@@ -80,6 +81,8 @@ __all__ = [
     "light_curve_gradient",
     "Gradient",
     "LightCurveGradient",
+    "fit_fluxes",
+    "FluxFit",
 ]
 
 _REAL_TYPES = (numbers.Real, np.floating, np.integer)

@@ -7,8 +7,7 @@
 #include <utility>
 
 #include "ld/without_interpreter_lock.hpp"
-#include "models/limb_darkened.hpp"
-#include "pool/parallel_map.hpp"
+#include "ld/star_rows.hpp"
 
 namespace caldrith {
 namespace {
@@ -20,69 +19,40 @@ PyResult<Done> same_length(const PinnedArray& in, const PinnedArray& out) {
     return Done{};
 }
 
-PyResult<Done> valid_radius(double rho) {
+// Every law's rows of the positions u into `out` (star_rows.hpp), without
+// the interpreter lock; out must hold them all.
+PyResult<Done> compute(const PinnedArray& u, const PinnedArray& out, double rho, const LawsParameter::type& laws,
+                       bool derivatives) {
+    const std::size_t n = u.values().size();
+    std::vector<const LimbDarkeningLaw*> pointers;
+    std::size_t rows = 0;
+    for (const auto& law : laws) {
+        pointers.push_back(law.get());
+        rows += star_row_count(*law, derivatives);
+    }
+    if (out.values().size() != n * rows) {
+        return Unexpected{PythonError::lazy(PyExc_ValueError, derivatives ? "out: not one row of the input's length "
+                                                                            "per law and derivative"
+                                                                          : "out: not one row of the input's length "
+                                                                            "per law")};
+    }
     if (!(rho > 0.0 && rho <= LARGEST_RHO)) {
         return Unexpected{PythonError::lazy(PyExc_ValueError, "rho must be positive and at most 1e30 (Einstein radii)")};
     }
-    return Done{};
-}
-
-// The star's positions u into the columns, without the interpreter lock, on
-// the worker pool for long arrays.
-void compute(const PinnedArray& u, double rho, const LawsParameter::type& laws, std::span<const StarColumns> columns) {
-    std::vector<const LimbDarkeningLaw*> pointers;
-    for (const auto& law : laws) {
-        pointers.push_back(law.get());
-    }
+    const std::vector<StarColumns> columns = star_rows(out.writable_values().data(), n, pointers, derivatives);
     const WithoutInterpreterLock released;
-    const LimbDarkenedStars stars(rho, pointers, columns);
-    parallel_chunks(u.values(), stars);
+    compute_star_rows(u.values(), rho, pointers, columns);
+    return Done{};
 }
 
 }  // namespace
 
 PyResult<Done> ld_magnification(PinnedArray u, PinnedArray out, double rho, LawsParameter::type laws) {
-    const std::size_t n = u.values().size();
-    if (out.values().size() != n * laws.size()) {
-        return Unexpected{PythonError::lazy(PyExc_ValueError, "out: not one row of the input's length per law")};
-    }
-    if (auto checked = valid_radius(rho); !checked) {
-        return checked;
-    }
-    std::vector<StarColumns> columns;
-    for (std::size_t k = 0; k < laws.size(); ++k) {
-        columns.push_back({out.writable_values().data() + k * n});
-    }
-    compute(u, rho, laws, columns);
-    return Done{};
+    return compute(u, out, rho, laws, false);
 }
 
 PyResult<Done> ld_gradient(PinnedArray u, PinnedArray out, double rho, LawsParameter::type laws) {
-    const std::size_t n = u.values().size();
-    std::size_t rows = 0;
-    for (const auto& law : laws) {
-        rows += 3 + law->parameter_count();
-    }
-    if (out.values().size() != n * rows) {
-        return Unexpected{PythonError::lazy(PyExc_ValueError, "out: not one row of the input's length per law "
-                                                              "and derivative")};
-    }
-    if (auto checked = valid_radius(rho); !checked) {
-        return checked;
-    }
-    std::vector<StarColumns> columns;
-    double* row = out.writable_values().data();
-    auto next_row = [&] { return std::exchange(row, row + n); };
-    for (const auto& law : laws) {
-        StarColumns& c = columns.emplace_back(StarColumns{next_row()});
-        c.d_u = next_row();
-        c.d_rho = next_row();
-        for (std::size_t j = 0; j < law->parameter_count(); ++j) {
-            c.d_parameters.push_back(next_row());
-        }
-    }
-    compute(u, rho, laws, columns);
-    return Done{};
+    return compute(u, out, rho, laws, true);
 }
 
 PyResult<Done> ld_intensity(PinnedArray mu, PinnedArray out, long kind, std::vector<double> coefficients,

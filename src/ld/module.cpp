@@ -4,6 +4,7 @@
 #include <array>
 
 #include "ld/functions.hpp"
+#include "ld/xla_ffi.hpp"
 #include "lib/call_frame.hpp"
 #include "lib/function_entry.hpp"
 
@@ -20,11 +21,13 @@ constexpr std::array<const char*, 4> MAGNIFICATION_PARAMETERS = {"u", "out", "rh
 constexpr std::array<const char*, 6> INTENSITY_PARAMETERS = {"mu", "out", "kind", "coefficients", "radius",
                                                              "intensity"};
 constexpr std::array<const char*, 4> CHECK_PARAMETERS = {"kind", "coefficients", "radius", "intensity"};
+constexpr std::array<const char*, 0> NO_PARAMETERS = {};
 
 constexpr FunctionDescription MAGNIFICATION{"magnification", MAGNIFICATION_PARAMETERS};
 constexpr FunctionDescription GRADIENT{"gradient", MAGNIFICATION_PARAMETERS};
 constexpr FunctionDescription INTENSITY{"intensity", INTENSITY_PARAMETERS};
 constexpr FunctionDescription CHECK_LAW{"check_law", CHECK_PARAMETERS};
+constexpr FunctionDescription XLA_FFI_TARGETS{"xla_ffi_targets", NO_PARAMETERS};
 
 PyMethodDef METHODS[] = {
     method<MAGNIFICATION, &ld_magnification, Array, Output, Float, LawsParameter>(
@@ -35,6 +38,7 @@ PyMethodDef METHODS[] = {
         "intensity(mu, out, kind, coefficients, radius, intensity)\n--\n\n", FASTCALL_WITH_KEYWORDS),
     method<CHECK_LAW, &ld_check_law, Integer, Sequence, Sequence, Sequence>(
         "check_law(kind, coefficients, radius, intensity)\n--\n\n", FASTCALL_WITH_KEYWORDS),
+    method<XLA_FFI_TARGETS, &ld_xla_ffi_targets>("xla_ffi_targets()\n--\n\n", FASTCALL_WITH_KEYWORDS),
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -72,3 +72,9 @@ def result_bits(result):
     if isinstance(result, list):
         return [result_bits(item) for item in result]
     return struct.pack("<d", result)
+
+
+def pytest_collection_modifyitems(items):
+    # JAX's runtime, once test_jax.py's tests start it, keeps threads that a child forked afterwards
+    # would inherit half-copied: those tests run after all others, the forking ones among them.
+    items.sort(key=lambda item: item.path.name == "test_jax.py")
