@@ -13,6 +13,7 @@ limb crossings included).
 
 from __future__ import annotations
 
+import functools
 import math
 from dataclasses import dataclass, field
 from pathlib import Path
@@ -32,9 +33,30 @@ def point_source_magnification(u: np.ndarray | float) -> np.ndarray:
     return (u * u + 2.0) / (u * np.sqrt(u * u + 4.0))
 
 
+@functools.lru_cache(maxsize=64)
+def linear_law(coefficient: float) -> ld.Linear:
+    """The linear law of a band, made (and checked) once."""
+    return ld.Linear(coefficient)
+
+
 def magnification(u: np.ndarray, rho: float, coefficient: float) -> np.ndarray:
     """Magnification of a limb-darkened star of radius rho at separations u (Einstein radii)."""
-    return ld.magnification(u, rho, ld.Linear(coefficient))
+    return ld.magnification(u, rho, linear_law(coefficient))
+
+
+@dataclass(frozen=True)
+class Fitted:
+    """A data set's fitted points: times, fluxes, uncertainties, weights w = 1/sigma^2 and w f, and the
+    sums of w, w f and w f^2."""
+
+    t: np.ndarray
+    flux: np.ndarray
+    sigma: np.ndarray
+    w: np.ndarray
+    wf: np.ndarray
+    sw: float
+    swf: float
+    swff: float
 
 
 @dataclass
@@ -50,8 +72,22 @@ class Dataset:
     error_scale: float = 1.0
     mask: np.ndarray = field(init=False)  # True for points used in the fit; all at first
 
+    _fitted: tuple = field(init=False, repr=False, default=())
+
     def __post_init__(self) -> None:
         self.mask = np.ones(self.t.shape, dtype=bool)
+
+    def fitted(self) -> Fitted:
+        """The points fitted (the mask's) with their weights and the model-free sums of the fluxes'
+        least squares, gathered once until the mask or the error scale changes: a fit evaluates its
+        model many times over the same points."""
+        key = (self.mask.tobytes(), self.error_scale)
+        if not self._fitted or self._fitted[0] != key:
+            m = self.mask
+            t, f, s = self.t[m], self.flux[m], self.sigma[m]
+            w = 1.0 / (s * s)
+            self._fitted = (key, Fitted(t, f, s, w, w * f, float(w.sum()), float(w @ f), float((w * f) @ f)))
+        return self._fitted[1]
 
     @classmethod
     def from_magnitudes(cls, name, band, coefficient, t, mag, mag_err, zero_point=18.0):
@@ -83,7 +119,8 @@ def weighted_residuals(params, datasets: list[Dataset]) -> np.ndarray:
     t0, u0, te, rho = params
     out = []
     for d in datasets:
-        t, f, s = d.t[d.mask], d.flux[d.mask], d.sigma[d.mask]
+        fit = d.fitted()
+        t, f, s = fit.t, fit.flux, fit.sigma
         a = magnification(separation(t, t0, u0, te), rho, d.coefficient)
         fs, fb = solve_fluxes(a, f, s)
         with np.errstate(invalid="ignore"):
@@ -92,8 +129,24 @@ def weighted_residuals(params, datasets: list[Dataset]) -> np.ndarray:
 
 
 def chi2(params, datasets: list[Dataset]) -> float:
-    r = weighted_residuals(params, datasets)
-    return float(r @ r)
+    """The chi^2 of every fitted point, each data set at its best source and blend flux: with the sums
+    S_x = sum w x (w = 1/sigma^2), the normal equations give fs, fb, and the minimum is
+    S_ff - fs S_af - fb S_f."""
+    t0, u0, te, rho = params
+    total = 0.0
+    for d in datasets:
+        fit = d.fitted()
+        a = magnification(separation(fit.t, t0, u0, te), rho, d.coefficient)
+        wa = fit.w * a
+        sa, saa, saf = float(wa.sum()), float(wa @ a), float(fit.wf @ a)
+        det = fit.sw * saa - sa * sa
+        if not det > 0.0:
+            # A model flat over the data set leaves the fluxes undetermined; the fits reject it.
+            return math.inf
+        fs = (fit.sw * saf - sa * fit.swf) / det
+        fb = (saa * fit.swf - sa * saf) / det
+        total += fit.swff - fs * saf - fb * fit.swf
+    return total
 
 
 def log_probability(params, datasets: list[Dataset]) -> float:
