@@ -38,5 +38,4 @@ fi
 venv_create "$here/.venv-oldest" "$oldest"
 venv_requirements "$here/.venv-oldest" "$here/requirements-oldest.txt"
 venv_install_project "$here/.venv-oldest"
-"$here/.venv-oldest/bin/python" -m pytest tests/python/test_ld.py tests/python/test_ld_truths.py \
-    tests/python/test_ld_core.py
+"$here/.venv-oldest/bin/python" -m pytest tests/python/test_ld*.py tests/python/test_fluxes.py
