@@ -38,9 +38,11 @@ towards the limb z = 1 from both sides (40 levels, down to 2^-40 of it), where T
 singular terms such as (z - 1) ln|z - 1| and |z - 1|^(3/2), and towards the centre (20 levels),
 where f = t gives z^2 ln z. On each interval it is the interpolating polynomial in the interval's
 local variable s in [-1, 1] at 20 Chebyshev points, truncated where the rest of its Chebyshev
-series is below the tolerance of its order (TOLERANCE relative to T_1,0, times the interval's
-width where that is below 1/4, so that derivatives keep their accuracy near the limb; never
-below the integration's own noise), and stored as monomial coefficients in s.
+series is below the tolerance of its order (see tolerance(): TOLERANCE of the leading term
+T_1,0 over the order's share of the magnification at RHO_MAX, times the interval's width where
+that is below 1/4, so that derivatives keep their accuracy near the limb, but never below the
+integration's own noise NOISE; on the two intervals that end at the limb, TOLERANCE itself), and
+stored as monomial coefficients in s.
 
 Checks before writing (any failure stops the generator):
   - the uniform disk's T_1,0 against its closed forms 4 E(z^2) / pi (z < 1) and
@@ -408,13 +410,8 @@ def main():
     points = chebyshev_points()
     intervals = mesh()
     nodes = [(kind, k, s) for kind, k in intervals for s in points]
-    cache = Path("/tmp/star_series_values.npy")
-    if cache.exists():
-        values = list(np.load(cache, allow_pickle=True))
-    else:
-        with multiprocessing.Pool() as pool:
-            values = pool.map(moments_at, nodes, chunksize=4)
-        np.save(cache, np.array(values, dtype=object), allow_pickle=True)
+    with multiprocessing.Pool() as pool:
+        values = pool.map(moments_at, nodes, chunksize=4)
     check_closed_forms(nodes, values)
     check_step(nodes, values, rng)
     check_independent(rng)
