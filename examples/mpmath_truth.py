@@ -9,6 +9,7 @@ from __future__ import annotations
 import dataclasses
 import sys
 from pathlib import Path
+from typing import Any, cast
 
 import caldrith_ld as ld
 
@@ -19,7 +20,8 @@ def described(law: ld.Law) -> dict:
     """The law as tools/generate_ld_truths.py describes laws."""
     if isinstance(law, ld.Sampled):
         return {"kind": "Sampled", "r": [float(r) for r in law.r], "I": [float(i) for i in law.I]}
-    return {"kind": type(law).__name__, "coefficients": [float(c) for c in dataclasses.astuple(law)]}
+    # Every law is a dataclass whose fields are its coefficients, in its constructor's order.
+    return {"kind": type(law).__name__, "coefficients": [float(c) for c in dataclasses.astuple(cast(Any, law))]}
 
 
 def magnification(law: ld.Law, u: float, rho: float) -> float:

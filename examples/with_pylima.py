@@ -164,7 +164,7 @@ def compare(ours: CaldrithFSPLmodel, theirs, parameters) -> list[tuple]:
     theirs there), u from pyLIMA's trajectory."""
     p = ours.compute_pyLIMA_parameters(parameters)
     t0, te, rho = p["t0"], p["tE"], p["rho"]
-    rows = []
+    rows: list[tuple] = []
     for telescope in ours.event.telescopes:
         a_ours, u = ours.model_magnification(telescope, p, return_impact_parameter=True)
         a_theirs = theirs.model_magnification(telescope, theirs.compute_pyLIMA_parameters(parameters))
