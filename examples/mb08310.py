@@ -1,11 +1,13 @@
 """The photometry of MOA-2008-BLG-310 (Janczak et al. 2010, ApJ 711, 731) as fit-ready data sets.
 
 The seven IPAC tables in data/MB08310/ (see PROVENANCE.md there) have the columns heliocentric
-Julian date (full, not HJD - 2450000), relative magnitude and its uncertainty.
+Julian date (full, not HJD - 2450000), relative magnitude and its uncertainty; their headers give
+the event's coordinates (J2000), which the models with parallax need.
 """
 
 from __future__ import annotations
 
+import re
 from pathlib import Path
 
 from pointlens import Dataset, read_ipac_table
@@ -38,6 +40,28 @@ FILES = (
     ("Auck_0300089_PLC_001.tbl", "Auckland", "R"),
     ("Bron_0300089_PLC_002.tbl", "Bronberg", "unfiltered"),
 )
+
+
+def _sexagesimal(text: str) -> float:
+    """'17h54m14.53s' or '-34d46m40.99s' as a number of hours or of degrees."""
+    match = re.fullmatch(r"([+-]?)(\d+)[hd](\d+)m([\d.]+)s", text)
+    if match is None:
+        raise ValueError(f"not an angle in hours or degrees, minutes and seconds: {text!r}")
+    sign, whole, minutes, seconds = match.groups()
+    value = float(whole) + float(minutes) / 60 + float(seconds) / 3600
+    return -value if sign == "-" else value
+
+
+def coordinates(data_dir: Path = DATA_DIR) -> tuple[float, float]:
+    """Right ascension and declination in degrees (J2000), as every table's header gives them."""
+    found = set()
+    for file, _, _ in FILES:
+        header = dict(re.findall(r'^\\(RA|DEC)\s*=\s*"(.*)"', (data_dir / file).read_text(), re.MULTILINE))
+        found.add((header["RA"], header["DEC"]))
+    if len(found) != 1:
+        raise ValueError(f"the tables' headers disagree on the coordinates: {sorted(found)}")
+    ((ra, dec),) = found
+    return 15 * _sexagesimal(ra), _sexagesimal(dec)
 
 
 def load(data_dir: Path = DATA_DIR) -> list[Dataset]:

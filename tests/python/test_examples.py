@@ -70,6 +70,8 @@ def test_ipac_tables_are_read_with_full_heliocentric_dates():
     assert [d.name for d in datasets] == ["MOA", "CTIO I", "CTIO H", "Danish", "Canopus", "Auckland", "Bronberg"]
     # Points as the tables' headers count them.
     assert [d.t.size for d in datasets] == [2862, 46, 286, 51, 12, 76, 149]
+    # The event's coordinates (J2000) from the headers, 17h54m14.53s -34d46m40.99s, in degrees.
+    assert mb08310.coordinates() == pytest.approx((268.5605416667, -34.7780527778), abs=1e-9)
     for d in datasets:
         assert 2453600 < d.t.min() and d.t.max() < 2454800
         assert np.all(d.flux > 0) and np.all(d.flux_err > 0)
