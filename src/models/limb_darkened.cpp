@@ -12,6 +12,9 @@ namespace {
 
 // The far-field series from l = 1.6 on, where 20 terms reach 1e-11.
 constexpr double FAR_FIELD_START = 1.6;
+// The smallest star the quadrature takes as it is (its scales 1/ρ² stay far
+// from overflow); a smaller one is computed at this size and scaled.
+constexpr double SMALLEST_QUADRATURE_RHO = 1e-100;
 // A uniform star larger than the series serve takes its closed form (about
 // 110 ns in a batch) up to l = 4, where the far-field series needs 7 terms.
 constexpr double UNIFORM_SERIES_START = 4.0;
@@ -34,7 +37,8 @@ LimbDarkenedStars::LimbDarkenedStars(double rho, std::span<const LimbDarkeningLa
     : rho_(rho), derivatives_(!columns.empty() && columns.front().d_u != nullptr), columns_(columns) {
     laws_.reserve(laws.size());
     for (const LimbDarkeningLaw* law : laws) {
-        Law& entry = laws_.emplace_back(Law{.law = law, .far_field_start = FAR_FIELD_START});
+        Law& entry = laws_.emplace_back(
+            Law{.law = law, .far_field_start = FAR_FIELD_START, .bright_limb = law->at_radius(1.0) > 0.0});
         if (rho <= SERIES_MAX_RHO) {
             if (const std::optional<BasisWeights> weights = law->basis_weights()) {
                 entry.near = Near::series;
@@ -53,7 +57,10 @@ LimbDarkenedStars::LimbDarkenedStars(double rho, std::span<const LimbDarkeningLa
             entry.far_field_start = UNIFORM_SERIES_START;
             continue;
         }
-        entry.quadrature.emplace(rho, *law, law->moments(1).flux);
+        // A star too small for the quadrature's own scales (1/ρ² overflows) is the smallest it
+        // serves, magnified 1/ρ times as much: A = T(u/ρ)/ρ up to O(ρ), far below an ulp there.
+        entry.quadrature_scale = std::fmax(SMALLEST_QUADRATURE_RHO / rho, 1.0);
+        entry.quadrature.emplace(rho * entry.quadrature_scale, *law, law->moments(1).flux);
     }
     add_series_sets();
 }
@@ -228,11 +235,29 @@ void LimbDarkenedStars::position(const Law& law, const StarColumns& columns, std
                 result = derivatives_ ? law.sampled->gradient(x, parameters) : StarDerivatives{(*law.sampled)(x), 0.0, 0.0};
                 break;
             case Near::uniform_disk: result.value = disk; break;
-            case Near::quadrature:
-                result = derivatives_ ? law.quadrature->gradient(x, l, parameters)
-                                      : StarDerivatives{(*law.quadrature)(x, l), 0.0, 0.0};
+            case Near::quadrature: {
+                // With a scale s, A(u, ρ) = s A_q(s u, s ρ): ∂A/∂u = s² ∂A_q/∂u,
+                // ∂A/∂ρ = −(s/ρ)(A_q + s u ∂A_q/∂u), and s times the parameters' derivatives.
+                const double scale = law.quadrature_scale;
+                const double at = x * scale;
+                result = derivatives_ ? law.quadrature->gradient(at, l, parameters)
+                                      : StarDerivatives{(*law.quadrature)(at, l), 0.0, 0.0};
+                if (scale != 1.0) {
+                    result = {scale * result.value, scale * scale * result.d_u,
+                              -(scale / rho_) * (result.value + at * result.d_u)};
+                    for (double& d : parameters) {
+                        d *= scale;
+                    }
+                }
                 break;
+            }
         }
+    }
+    if (derivatives_ && l == 1.0 && law.bright_limb && (law.near == Near::series || law.near == Near::sampled_series)) {
+        // The lens on the limb of a law bright there: A has a term (l − 1) ln|l − 1|, whose
+        // derivatives diverge; the limits from both sides, as the quadrature gives them.
+        result.d_u = -std::numeric_limits<double>::infinity();
+        result.d_rho = std::numeric_limits<double>::infinity();
     }
     if (law.law->kind() == LawKind::sampled) {
         // The derivatives in the samples as given, not in those the law keeps on its own scale.

@@ -86,6 +86,7 @@ private:
         const LimbDarkeningLaw* law;
         Near near = Near::quadrature;
         double far_field_start = 0.0;
+        bool bright_limb = false;  // I > 0 at the limb
         // The series route: the law's weights, its weight set among the
         // star's and its first derivative set (the derivative in ρ, then in
         // each parameter), and Σ_f (∂w_f/∂c_j) N_f / N for each parameter.
@@ -95,6 +96,7 @@ private:
         std::vector<double> flux_shares{};
         std::optional<SampledSeriesStar> sampled{};
         std::optional<QuadratureStar> quadrature{};
+        double quadrature_scale = 1.0;  // ρ_q / ρ of the star the quadrature computes (see chunk)
     };
 
     // The weight sets of the laws on the series route: every law's
