@@ -4,7 +4,8 @@
 // evaluated them. The range [0, n) starts as one chunk. A map worth sharing
 // with the workers (hand_off.hpp) gets the pool's thread count as split
 // budget: chunks are halved at len / 2 while the budget allows
-// (split_budget.hpp); from outside the pool such a map runs on the workers
+// (split_budget.hpp) and while each half carries enough work to be worth
+// offering to another worker (hand_off.hpp); from outside the pool such a map runs on the workers
 // while the caller sleeps, and a map started on a worker (a nested map) splits
 // there. Any other map (one item, one worker, or less work than the hand-off
 // costs) gets no budget and stays whole on the thread that starts it. A chunk
@@ -52,7 +53,8 @@ public:
             return;
         }
         const std::size_t length = end - begin;
-        if (const auto halves_budget = split_budget(length, budget, stolen, pool_.thread_count())) {
+        const auto halves_budget = split_budget(length, budget, stolen, pool_.thread_count());
+        if (halves_budget && worth_cutting(f_, length)) {
             const std::size_t middle = begin + length / 2;
             pool_.join([&](bool first_stolen) { run(begin, middle, *halves_budget, first_stolen); },
                        [&](bool second_stolen) { run(middle, end, *halves_budget, second_stolen); }, cancel_);

@@ -32,8 +32,7 @@ Worker* Worker::current() noexcept { return current_worker; }
 
 void Worker::main_loop() noexcept {
     current_worker = this;
-    sleep_until_first_work();
-    run_until(registry_.stopping);
+    run_until(registry_.stopping, sleep_until_first_work());
     current_worker = nullptr;
 }
 
@@ -43,11 +42,9 @@ void Worker::main_loop() noexcept {
 // before the epoch was read is counted in queued_jobs, and the worker
 // searches; work announced later changes the epoch, so the worker does not
 // sleep or is woken (or another sleeper is).
-void Worker::sleep_until_first_work() noexcept try {
+bool Worker::sleep_until_first_work() noexcept try {
     const std::uint64_t epoch_seen = registry_.sleep.work_epoch();
-    if (registry_.queued_jobs.load() == 0) {
-        registry_.sleep.sleep(slot_, epoch_seen, registry_.stopping);
-    }
+    return registry_.queued_jobs.load() == 0 && registry_.sleep.sleep(slot_, epoch_seen, registry_.stopping);
 } catch (...) {
     abort_pool();
 }
@@ -70,24 +67,48 @@ bool Worker::take_back(const Job& job) noexcept try {
     abort_pool();
 }
 
-void Worker::run_until(const std::atomic<bool>& done) noexcept try {
+void Worker::run_until(const std::atomic<bool>& done, bool woken_for_work) noexcept try {
     unsigned idle_rounds = 0;
     std::uint64_t epoch_seen = 0;
+    // Whether this worker counts among the searching ones (sleep.hpp). One
+    // that leaves the count while jobs are still queued, other than to sleep,
+    // wakes another unless someone else searches.
+    bool searching = woken_for_work;
+    const auto leave_search = [&] {
+        const bool was_searching = searching;
+        if (searching) {
+            registry_.sleep.leave_search();
+            searching = false;
+        }
+        return was_searching;
+    };
     while (!done.load(std::memory_order_acquire)) {
         if (idle_rounds == IDLE_ROUNDS) {
             epoch_seen = registry_.sleep.work_epoch();
         }
         if (Job* job = find_work()) {
-            registry_.queued_jobs.fetch_sub(1);
+            leave_search();
+            if (registry_.queued_jobs.fetch_sub(1) > 1) {
+                registry_.sleep.keep_one_searching();
+            }
             job->execute();
             idle_rounds = 0;
         } else if (idle_rounds < IDLE_ROUNDS) {
+            if (!searching) {
+                registry_.sleep.join_search();
+                searching = true;
+            }
             ++idle_rounds;
             std::this_thread::yield();
         } else {
-            registry_.sleep.sleep(slot_, epoch_seen, done);
+            // Out of the count before the sleep's last look at the epoch.
+            leave_search();
+            searching = registry_.sleep.sleep(slot_, epoch_seen, done);
             idle_rounds = 0;
         }
+    }
+    if (leave_search() && registry_.queued_jobs.load() != 0) {
+        registry_.sleep.keep_one_searching();
     }
 } catch (...) {
     abort_pool();
@@ -103,6 +124,12 @@ void Worker::signal_done(std::atomic<bool>& done) noexcept try {
 Job* Worker::find_work() {
     if (Job* job = own_.pop_back()) {
         return job;
+    }
+    // Nothing queued anywhere: the search would look at every worker's queue
+    // for nothing. A job queued meanwhile advances the work epoch, so a worker
+    // that goes to sleep after this does not miss it (sleep.hpp).
+    if (registry_.queued_jobs.load() == 0) {
+        return nullptr;
     }
     if (Job* job = steal()) {
         return job;

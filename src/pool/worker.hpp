@@ -1,8 +1,10 @@
 // The workers of a pool and what they share. Each worker runs jobs from its
 // own queue (newest first), steals the oldest job of another worker's queue,
-// or takes work handed in from outside the pool. A worker that finds nothing
+// or takes work handed in from outside the pool; it looks at the other
+// queues only while some job is queued. A worker that finds nothing
 // searches again, yielding the processor after each of IDLE_ROUNDS fruitless
-// rounds, makes one last round and then sleeps until new work arrives. A
+// rounds, makes one last round and then sleeps until new work arrives (new
+// work wakes a sleeper only when no worker is searching, sleep.hpp). A
 // worker that has just started sleeps at once unless work is waiting.
 #pragma once
 
@@ -54,8 +56,10 @@ public:
     // Takes `job` back if no other worker has stolen it.
     bool take_back(const Job& job) noexcept;
 
-    // Runs other jobs (sleeping when there are none) until `done` is set.
-    void run_until(const std::atomic<bool>& done) noexcept;
+    // Runs other jobs (sleeping when there are none) until `done` is set;
+    // `woken_for_work` when the worker was just woken by new work (and
+    // counted as searching, sleep.hpp).
+    void run_until(const std::atomic<bool>& done, bool woken_for_work = false) noexcept;
 
     // Sets the completion flag of a job stolen from this worker and wakes the
     // worker if it sleeps; `done` is not touched afterwards, since the
@@ -63,7 +67,8 @@ public:
     void signal_done(std::atomic<bool>& done) noexcept;
 
 private:
-    void sleep_until_first_work() noexcept;
+    // True when woken by new work.
+    bool sleep_until_first_work() noexcept;
     Job* find_work();
     Job* steal();
 

@@ -1,12 +1,19 @@
 // Which maps stay whole on the thread that starts them: those whose stated
 // work lies below the hand-off's break-even, and every map on one worker; the
-// others are shared with the workers. A map that stays is evaluated with the
-// function object's batch kernel, batch by batch, as a chunk on a worker is.
+// others are shared with the workers, cut no finer than their stated work
+// allows. A map that stays is evaluated with the function object's batch
+// kernel, batch by batch, as a chunk on a worker is.
 #include <doctest/doctest.h>
+
+#include <unistd.h>
 
 #include <chrono>
 #include <cstddef>
+#include <filesystem>
+#include <fstream>
+#include <map>
 #include <mutex>
+#include <string>
 #include <set>
 #include <span>
 #include <thread>
@@ -19,6 +26,7 @@
 using caldrith::parallel_map;
 using caldrith::detail::CANCEL_BATCH;
 using caldrith::detail::HAND_OFF_BREAK_EVEN;
+using caldrith::detail::SMALLEST_SHARED_CHUNK;
 using caldrith::testing::indices;
 using caldrith::testing::make_pool;
 using namespace std::chrono_literals;
@@ -57,6 +65,23 @@ struct Costed {
     }
 };
 
+// Voluntary and involuntary context switches of each other thread of the process, by thread id.
+std::map<pid_t, long> context_switches() {
+    std::map<pid_t, long> switches;
+    for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
+        std::ifstream status(task.path() / "status");
+        long total = 0;
+        for (std::string line; std::getline(status, line);) {
+            if (line.find("ctxt_switches:") != std::string::npos) {
+                total += std::stol(line.substr(line.find(':') + 1));
+            }
+        }
+        switches[std::stoi(task.path().filename())] = total;
+    }
+    switches.erase(gettid());
+    return switches;
+}
+
 std::vector<double> expected(std::size_t n) {
     std::vector<double> values(n);
     for (std::size_t i = 0; i < n; ++i) {
@@ -93,6 +118,42 @@ TEST_CASE("a map below the break-even stays on the calling thread, from the brea
                 }
             }
         }
+    }
+}
+
+TEST_CASE("a shared map wakes no more workers than it has chunks worth handing off, however large the pool") {
+    // Every worker that runs has switched context at least once; the pool's workers sleep at
+    // first, and the calling thread waits for the map, so it is left out.
+    auto pool = make_pool(256);
+    const auto settled = [] {
+        auto before = context_switches();
+        for (int attempt = 0; attempt < 100; ++attempt) {
+            std::this_thread::sleep_for(20ms);
+            auto now = context_switches();
+            if (now == before) {
+                return now;
+            }
+            before = std::move(now);
+        }
+        FAIL("the workers never settled");
+        return before;
+    };
+    const std::size_t n = 1000;
+    for (const std::size_t chunks : {2, 8}) {
+        CAPTURE(chunks);
+        const auto cost = SMALLEST_SHARED_CHUNK * chunks / n;
+        REQUIRE(cost * n == SMALLEST_SHARED_CHUNK * chunks);
+        const auto input = indices(n);
+        Record record;
+        const auto before = settled();
+        CHECK(parallel_map(*pool, std::span<const std::size_t>(input), Costed{cost, record}) == expected(n));
+        const auto after = context_switches();
+        std::size_t ran = 0;
+        for (const auto& [thread, switches] : after) {
+            ran += before.contains(thread) && before.at(thread) != switches ? 1 : 0;
+        }
+        CHECK(ran >= 1);
+        CHECK(ran <= chunks);
     }
 }
 
