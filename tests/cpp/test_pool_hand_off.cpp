@@ -24,7 +24,7 @@
 #include "pool_testing.hpp"
 
 using caldrith::parallel_map;
-using caldrith::detail::CANCEL_BATCH;
+using caldrith::detail::LARGEST_BATCH;
 using caldrith::detail::HAND_OFF_BREAK_EVEN;
 using caldrith::detail::SMALLEST_SHARED_CHUNK;
 using caldrith::testing::indices;
@@ -157,17 +157,53 @@ TEST_CASE("a shared map wakes no more workers than it has chunks worth handing o
     }
 }
 
+TEST_CASE("a chunk's batches are sized by the stated cost at first, then by the time the last one took") {
+    using caldrith::detail::BatchPacing;
+    struct Stated {
+        std::chrono::nanoseconds cost;
+        std::chrono::nanoseconds element_cost() const { return cost; }
+    };
+    struct Unstated {};
+    // The first batch: FIRST_BATCH_TIME of stated work, no more than is left.
+    CHECK(BatchPacing(Unstated{}).next(5000) == 1);
+    for (const auto& [cost, first] : {std::pair{0ns, LARGEST_BATCH}, {1ns, LARGEST_BATCH}, {100ns, std::size_t{100}},
+                                     {3us, std::size_t{3}}, {20us, std::size_t{1}}}) {
+        CAPTURE(cost.count());
+        CHECK(BatchPacing(Stated{cost}).next(5000) == first);
+    }
+    CHECK(BatchPacing(Stated{100ns}).next(7) == 7);
+    // After a batch of `count` that took `elapsed` (BATCH_TIME is 500 us): doubled below half of
+    // it, kept up to it, cut in proportion beyond.
+    struct Step {
+        std::size_t count;
+        std::chrono::nanoseconds elapsed;
+        std::size_t next;
+    };
+    for (const Step step : {Step{1, 1us, 2}, Step{600, 100us, LARGEST_BATCH}, Step{LARGEST_BATCH, 10us, LARGEST_BATCH},
+                            Step{100, 300us, 100}, Step{100, 1000us, 50}, Step{1, 10ms, 1}}) {
+        CAPTURE(step.count);
+        CAPTURE(step.elapsed.count());
+        BatchPacing pacing(Unstated{});
+        pacing.took(step.count, step.elapsed);
+        CHECK(pacing.next(5000) == step.next);
+    }
+}
+
 TEST_CASE("a map that stays is evaluated by its batch kernel, batch after batch in index order") {
+    // Elements stated to cost nothing: the first batch is the largest.
     auto pool = make_pool(2);
-    const std::size_t n = 3 * CANCEL_BATCH + 5;
+    const std::size_t n = 3 * LARGEST_BATCH + 5;
     const auto input = indices(n);
     Record record;
     CHECK(parallel_map(*pool, std::span<const std::size_t>(input), Costed{0ns, record}) == expected(n));
-    using Range = std::pair<std::size_t, std::size_t>;
-    CHECK(record.chunks == std::vector<Range>{{0, CANCEL_BATCH},
-                                              {CANCEL_BATCH, 2 * CANCEL_BATCH},
-                                              {2 * CANCEL_BATCH, 3 * CANCEL_BATCH},
-                                              {3 * CANCEL_BATCH, n}});
+    REQUIRE(record.chunks.size() >= 4);
+    CHECK(record.chunks.front() == std::pair<std::size_t, std::size_t>{0, LARGEST_BATCH});
+    for (std::size_t k = 0; k < record.chunks.size(); ++k) {
+        const auto [begin, end] = record.chunks[k];
+        CHECK(begin == (k == 0 ? 0 : record.chunks[k - 1].second));
+        CHECK(end - begin <= LARGEST_BATCH);
+    }
+    CHECK(record.chunks.back().second == n);
     CHECK(record.single_calls == 0);
 }
 

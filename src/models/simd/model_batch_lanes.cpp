@@ -12,6 +12,7 @@
 #include <limits>
 
 #include "common/constants.hpp"
+#include "common/interruption.hpp"
 #include "kernels/simd/elliptic_lanes.hpp"
 #include "models/batch.hpp"
 #include "models/far_field.hpp"
@@ -24,7 +25,9 @@ namespace {
 
 namespace lanes = elliptic_lanes;
 
-// Elements per sorting round.
+// Elements per sorting round; a long batch asks its thread's interruption
+// check between two rounds (the quadrature of a law sampled at thousands of
+// radii hands the thin ring that many nodes at once).
 constexpr std::size_t CHUNK = 1024;
 // Sort keys: trunc(80 m) for served elements (0..79, quarters of the
 // polynomial intervals), NOT_SERVED for the rest.
@@ -104,8 +107,8 @@ void run_sorted(std::size_t size, double* result, Prepare&& prepare, General&& g
     std::array<Arguments, CHUNK> arguments;
     std::array<unsigned char, CHUNK> keys;
     std::array<std::uint16_t, CHUNK> order;
-    for (std::size_t begin = 0; begin < size; begin += CHUNK) {
-        const std::size_t length = std::min(CHUNK, size - begin);
+    in_interruptible_blocks(size, CHUNK, [&](std::size_t begin, std::size_t end) {
+        const std::size_t length = end - begin;
         for (std::size_t i = 0; i < length; i += WIDTH) {
             const std::size_t count = std::min<std::size_t>(WIDTH, length - i);
             const M served = prepare(begin + i, count, &arguments[i]);
@@ -132,7 +135,7 @@ void run_sorted(std::size_t size, double* result, Prepare&& prepare, General&& g
             const std::size_t j = begin + order[i];
             result[j] = scalar(j);
         }
-    }
+    });
 }
 
 V near_limb_window(V rho, NearLimbWindow window) {
