@@ -8,7 +8,7 @@
    from a part of the array. Calls: caldrith's list functions on the pool and on the
    calling thread (a pool of one worker), and caldrith_ld with a cheap law and with sampled laws of
    1000 and 20000 samples (about 2 us, 1.6 ms and 40 ms a position on the star today), on pools
-   of 1 and 2 workers.
+   of 1 and 2 workers, and the cheap law beside a Python thread that spins.
 2. A busy Python thread: the time of a caldrith_ld call (10^5 positions on the star, about 0.2 s)
    alone and beside a thread that spins in Python (`while True: pass`), against the same spin in
    another process, on pools of 1 and 2 workers, and with the call on a second thread while the
@@ -54,6 +54,13 @@ def sampled(samples):
     r = np.linspace(0.0, 1.0, samples)
     return ld.Sampled(r, 1.0 - 0.6 * (1.0 - np.sqrt(1.0 - r * r)))
 """
+SPINNING_THREAD = """
+import threading
+def spin():
+    while True:
+        pass
+threading.Thread(target=spin, daemon=True).start()
+"""
 LATENCY_CALLS = [
     ("witt_mao_magnification, pool", None, CALDRITH_SETUP, 10**7, "caldrith.witt_mao_magnification({}, 1.0, 0.1)"),
     ("witt_mao_magnification, calling thread", 1, CALDRITH_SETUP, 10**7,
@@ -68,6 +75,12 @@ LATENCY_CALLS = [
         ("sampled, 1000 samples", "sampled(1000)", 4000),
         ("sampled, 20000 samples", "sampled(20000)", 160),
     ]
+    for workers in [1, 2]
+] + [
+    # The call waits for the interpreter lock (a switch interval) to run the handler, and looks
+    # for signals less often while the lock is contended.
+    (f"caldrith_ld Quadratic(0.4, 0.25), {workers} worker{'s' if workers > 1 else ''}, beside a spinning thread",
+     workers, LD_SETUP + SPINNING_THREAD, 2 * 10**6, "ld.magnification({}, 0.01, ld.Quadratic(0.4, 0.25))")
     for workers in [1, 2]
 ]
 
