@@ -63,9 +63,10 @@ void signal_handled() noexcept;
 // items that make up [0, size), asking the calling thread's check between
 // two of them (not before the first): a batch kernel handed a great many
 // arguments stops within one block, and one handed a block or fewer is never
-// asked.
+// asked. Inlined with its block into the kernel's loop: called through a
+// function, the vector kernels measured 2 to 4% slower.
 template <class Block>
-void in_interruptible_blocks(std::size_t size, std::size_t block_size, Block&& block) {
+[[gnu::always_inline]] inline void in_interruptible_blocks(std::size_t size, std::size_t block_size, Block&& block) {
     for (std::size_t begin = 0; begin < size; begin += block_size) {
         if (begin != 0) {
             throw_if_interrupted();

@@ -107,7 +107,7 @@ void run_sorted(std::size_t size, double* result, Prepare&& prepare, General&& g
     std::array<Arguments, CHUNK> arguments;
     std::array<unsigned char, CHUNK> keys;
     std::array<std::uint16_t, CHUNK> order;
-    in_interruptible_blocks(size, CHUNK, [&](std::size_t begin, std::size_t end) {
+    in_interruptible_blocks(size, CHUNK, [&](std::size_t begin, std::size_t end) __attribute__((always_inline)) {
         const std::size_t length = end - begin;
         for (std::size_t i = 0; i < length; i += WIDTH) {
             const std::size_t count = std::min<std::size_t>(WIDTH, length - i);
