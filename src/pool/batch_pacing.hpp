@@ -1,12 +1,12 @@
 // How many elements a chunk of a parallel map evaluates between two looks at
 // its cancellation flag and its thread's interruption check: as many as take
-// about BATCH_TIME, by the time the chunk's earlier batches took. The first
-// batch is of FIRST_BATCH_TIME by the function object's stated element cost
-// (one element if it states none); after every batch the next is doubled
-// while batches take less than half of BATCH_TIME, cut in proportion when
-// one took longer, never more than LARGEST_BATCH. So a stop comes within
-// about one batch however costly the elements turn out to be, and cheap
-// elements still reach the batch kernels in long runs.
+// about BATCH_TIME, by the time the chunk's last batch took. The first batch
+// is of FIRST_BATCH_TIME by the function object's stated element cost (one
+// element if it states none); each next batch is as many as the last would
+// have needed to take BATCH_TIME, at most GROWTH times as many, never more
+// than LARGEST_BATCH. So a stop comes within about one batch however costly
+// the elements turn out to be, and cheap elements still reach the batch
+// kernels in long runs after a few batches.
 #pragma once
 
 #include <algorithm>
@@ -21,16 +21,14 @@ namespace caldrith::detail {
 inline constexpr std::chrono::microseconds BATCH_TIME{500};
 inline constexpr std::chrono::microseconds FIRST_BATCH_TIME{10};
 inline constexpr std::size_t LARGEST_BATCH = 1024;
+inline constexpr std::size_t GROWTH = 8;
 
 class BatchPacing {
 public:
     template <class F>
     explicit BatchPacing(const F& f) {
         if (const std::optional<double> one = stated_work(f, 1)) {
-            const double largest = static_cast<double>(LARGEST_BATCH);
-            const double fitting =
-                *one > 0.0 ? static_cast<double>(std::chrono::nanoseconds(FIRST_BATCH_TIME).count()) / *one : largest;
-            size_ = fitting >= largest ? LARGEST_BATCH : std::max<std::size_t>(1, static_cast<std::size_t>(fitting));
+            size_ = *one > 0.0 ? count_up_to(nanoseconds(FIRST_BATCH_TIME) / *one, LARGEST_BATCH) : LARGEST_BATCH;
         }
     }
 
@@ -39,18 +37,19 @@ public:
 
     // Sizes the batch after one of `count` elements that took `elapsed`.
     void took(std::size_t count, std::chrono::nanoseconds elapsed) noexcept {
-        const std::chrono::nanoseconds aim = BATCH_TIME;
-        if (elapsed * 2 < aim) {
-            size_ = std::min(2 * count, LARGEST_BATCH);
-        } else if (elapsed > aim) {
-            const double share = static_cast<double>(aim.count()) / static_cast<double>(elapsed.count());
-            size_ = std::max<std::size_t>(1, static_cast<std::size_t>(static_cast<double>(count) * share));
-        } else {
-            size_ = count;
-        }
+        const double per_element = nanoseconds(std::max(elapsed, std::chrono::nanoseconds(1))) / static_cast<double>(count);
+        size_ = count_up_to(nanoseconds(BATCH_TIME) / per_element, std::min(GROWTH * count, LARGEST_BATCH));
     }
 
 private:
+    static double nanoseconds(std::chrono::nanoseconds duration) noexcept { return static_cast<double>(duration.count()); }
+
+    // `fitting` rounded down to a count from 1 to `largest`.
+    static std::size_t count_up_to(double fitting, std::size_t largest) noexcept {
+        return fitting >= static_cast<double>(largest) ? largest
+                                                       : std::max<std::size_t>(1, static_cast<std::size_t>(fitting));
+    }
+
     std::size_t size_ = 1;
 };
 

@@ -9,16 +9,16 @@ std::uint64_t Sleep::work_epoch() const noexcept { return work_epoch_.load(); }
 
 void Sleep::announce_work() {
     work_epoch_.fetch_add(1);
-    keep_one_searching();
+    wake_for_work();
 }
 
-void Sleep::keep_one_searching() {
-    if (searching_.load() != 0 || sleeper_count_.load() == 0) {
+void Sleep::wake_for_work() {
+    if (waking_.load() != 0 || sleeper_count_.load() == 0) {
         return;
     }
     const std::lock_guard lock(mutex_);
     if (!sleepers_.empty()) {
-        searching_.fetch_add(1);
+        waking_.fetch_add(1);
         wake_locked(*sleepers_.back(), true);
     }
 }
@@ -38,9 +38,7 @@ bool Sleep::sleep(SleepSlot& slot, std::uint64_t epoch_seen, const std::atomic<b
     return slot.woken_for_work;
 }
 
-void Sleep::join_search() noexcept { searching_.fetch_add(1); }
-
-void Sleep::leave_search() noexcept { searching_.fetch_sub(1); }
+void Sleep::started_looking() noexcept { waking_.fetch_sub(1); }
 
 void Sleep::wake(SleepSlot& slot) {
     if (sleeper_count_.load() == 0) {

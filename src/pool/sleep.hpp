@@ -9,15 +9,12 @@
 // worker. Both sides use sequentially consistent operations, so either the
 // sleeper sees the change or the other side sees the sleeper.
 //
-// New work wakes nobody while some worker is searching for work (awake and
-// idle): that worker takes it. A worker woken for work counts as searching
-// from the moment it is woken, so a burst of queued jobs wakes one sleeper,
-// not one per job; a worker that takes a job while others are still queued
-// wakes the next if nobody else searches. So the workers awake stay about as
-// many as the jobs to run, however many threads the pool has. This loses no
-// wake-up either: a searcher leaves the count before it reads the epoch for
-// the last time (in sleep), so one that was counted when the work came sees
-// the new epoch and searches again.
+// New work wakes nobody while a worker woken for work has not yet started to
+// look for it: that worker will. So a burst of queued jobs (a map cut in
+// many chunks) wakes one sleeper, not one per job, and the workers awake grow
+// by one per wake-up, however many threads the pool has; a worker that takes
+// a job while others are still queued wakes the next, so that the queued jobs
+// do not wait for the workers already busy.
 #pragma once
 
 #include <atomic>
@@ -34,7 +31,7 @@ namespace caldrith::detail {
 struct SleepSlot {
     std::condition_variable wake;
     bool asleep = false;
-    bool woken_for_work = false;  // by announce_work, which counted it as searching
+    bool woken_for_work = false;  // counted among the waking (see Sleep)
     std::size_t position = 0;     // index in the sleepers while asleep
 };
 
@@ -44,22 +41,21 @@ public:
 
     std::uint64_t work_epoch() const noexcept;
 
-    // Called after work was queued: advances the epoch and, unless a worker is
-    // searching, wakes one sleeper and counts it as searching.
+    // Called after work was queued: advances the epoch and wakes a sleeper
+    // for it (wake_for_work).
     void announce_work();
 
-    // Called when a worker took a job and others are still queued: wakes one
-    // sleeper, counted as searching, unless a worker is searching.
-    void keep_one_searching();
+    // Wakes one sleeper for queued work, unless another woken for work has
+    // not started to look yet; the one woken counts as waking until it calls
+    // started_looking().
+    void wake_for_work();
 
     // Sleeps in `slot` until woken, unless work was announced since
-    // `epoch_seen` was read or `done` is already set. True when announce_work
-    // woke it (it counts as searching).
+    // `epoch_seen` was read or `done` is already set. True when woken for
+    // work: the caller then calls started_looking().
     bool sleep(SleepSlot& slot, std::uint64_t epoch_seen, const std::atomic<bool>& done);
 
-    // Workers join and leave the count of those searching for work.
-    void join_search() noexcept;
-    void leave_search() noexcept;
+    void started_looking() noexcept;
 
     // Wakes the worker of `slot` if it sleeps (its stop condition was set).
     void wake(SleepSlot& slot);
@@ -72,7 +68,7 @@ private:
     std::mutex mutex_;
     std::vector<SleepSlot*> sleepers_;  // guarded by mutex_
     std::atomic<std::size_t> sleeper_count_{0};
-    std::atomic<std::size_t> searching_{0};
+    std::atomic<std::size_t> waking_{0};  // woken for work, not looking yet
     std::atomic<std::uint64_t> work_epoch_{0};
 };
 

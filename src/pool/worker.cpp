@@ -32,7 +32,10 @@ Worker* Worker::current() noexcept { return current_worker; }
 
 void Worker::main_loop() noexcept {
     current_worker = this;
-    run_until(registry_.stopping, sleep_until_first_work());
+    if (sleep_until_first_work()) {
+        registry_.sleep.started_looking();
+    }
+    run_until(registry_.stopping);
     current_worker = nullptr;
 }
 
@@ -67,48 +70,36 @@ bool Worker::take_back(const Job& job) noexcept try {
     abort_pool();
 }
 
-void Worker::run_until(const std::atomic<bool>& done, bool woken_for_work) noexcept try {
+void Worker::run_until(const std::atomic<bool>& done) noexcept try {
     unsigned idle_rounds = 0;
     std::uint64_t epoch_seen = 0;
-    // Whether this worker counts among the searching ones (sleep.hpp). One
-    // that leaves the count while jobs are still queued, other than to sleep,
-    // wakes another unless someone else searches.
-    bool searching = woken_for_work;
-    const auto leave_search = [&] {
-        const bool was_searching = searching;
-        if (searching) {
-            registry_.sleep.leave_search();
-            searching = false;
-        }
-        return was_searching;
-    };
+    // Woken for work and no job taken since: a worker that leaves while jobs
+    // are queued hands the wake-up on.
+    bool woken_for_work = false;
     while (!done.load(std::memory_order_acquire)) {
         if (idle_rounds == IDLE_ROUNDS) {
             epoch_seen = registry_.sleep.work_epoch();
         }
         if (Job* job = find_work()) {
-            leave_search();
+            woken_for_work = false;
             if (registry_.queued_jobs.fetch_sub(1) > 1) {
-                registry_.sleep.keep_one_searching();
+                registry_.sleep.wake_for_work();
             }
             job->execute();
             idle_rounds = 0;
         } else if (idle_rounds < IDLE_ROUNDS) {
-            if (!searching) {
-                registry_.sleep.join_search();
-                searching = true;
-            }
             ++idle_rounds;
             std::this_thread::yield();
         } else {
-            // Out of the count before the sleep's last look at the epoch.
-            leave_search();
-            searching = registry_.sleep.sleep(slot_, epoch_seen, done);
+            woken_for_work = registry_.sleep.sleep(slot_, epoch_seen, done);
+            if (woken_for_work) {
+                registry_.sleep.started_looking();
+            }
             idle_rounds = 0;
         }
     }
-    if (leave_search() && registry_.queued_jobs.load() != 0) {
-        registry_.sleep.keep_one_searching();
+    if (woken_for_work && registry_.queued_jobs.load() != 0) {
+        registry_.sleep.wake_for_work();
     }
 } catch (...) {
     abort_pool();

@@ -4,7 +4,7 @@
 // queues only while some job is queued. A worker that finds nothing
 // searches again, yielding the processor after each of IDLE_ROUNDS fruitless
 // rounds, makes one last round and then sleeps until new work arrives (new
-// work wakes a sleeper only when no worker is searching, sleep.hpp). A
+// work wakes one sleeper at a time, sleep.hpp). A
 // worker that has just started sleeps at once unless work is waiting.
 #pragma once
 
@@ -56,10 +56,8 @@ public:
     // Takes `job` back if no other worker has stolen it.
     bool take_back(const Job& job) noexcept;
 
-    // Runs other jobs (sleeping when there are none) until `done` is set;
-    // `woken_for_work` when the worker was just woken by new work (and
-    // counted as searching, sleep.hpp).
-    void run_until(const std::atomic<bool>& done, bool woken_for_work = false) noexcept;
+    // Runs other jobs (sleeping when there are none) until `done` is set.
+    void run_until(const std::atomic<bool>& done) noexcept;
 
     // Sets the completion flag of a job stolen from this worker and wakes the
     // worker if it sleeps; `done` is not touched afterwards, since the

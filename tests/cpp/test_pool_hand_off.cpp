@@ -172,15 +172,15 @@ TEST_CASE("a chunk's batches are sized by the stated cost at first, then by the 
         CHECK(BatchPacing(Stated{cost}).next(5000) == first);
     }
     CHECK(BatchPacing(Stated{100ns}).next(7) == 7);
-    // After a batch of `count` that took `elapsed` (BATCH_TIME is 500 us): doubled below half of
-    // it, kept up to it, cut in proportion beyond.
+    // After a batch of `count` that took `elapsed` (BATCH_TIME is 500 us): what would have taken
+    // BATCH_TIME, at most GROWTH times as many, at least one.
     struct Step {
         std::size_t count;
         std::chrono::nanoseconds elapsed;
         std::size_t next;
     };
-    for (const Step step : {Step{1, 1us, 2}, Step{600, 100us, LARGEST_BATCH}, Step{LARGEST_BATCH, 10us, LARGEST_BATCH},
-                            Step{100, 300us, 100}, Step{100, 1000us, 50}, Step{1, 10ms, 1}}) {
+    for (const Step step : {Step{1, 1us, 8}, Step{600, 100us, LARGEST_BATCH}, Step{LARGEST_BATCH, 10us, LARGEST_BATCH},
+                            Step{64, 500us, 64}, Step{100, 300us, 166}, Step{100, 1000us, 50}, Step{1, 10ms, 1}}) {
         CAPTURE(step.count);
         CAPTURE(step.elapsed.count());
         BatchPacing pacing(Unstated{});
