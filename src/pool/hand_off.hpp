@@ -10,10 +10,11 @@
 // A map nested in another on a worker answers to the same bound: splitting it
 // there costs less, but the outer map already keeps the other workers busy.
 //
-// Every cut of a shared map offers its second half to the other workers and
-// wakes one of them if any sleeps. A chunk is cut only while each half carries
-// at least SMALLEST_SHARED_CHUNK of work, so a map wakes no more workers than
-// it has such chunks, however many threads the pool has.
+// Every cut of a shared map offers its second half to the other workers, and
+// may wake one of them (sleep.hpp). A chunk is cut only while each half
+// carries at least SMALLEST_SHARED_CHUNK of work, so a map wakes about as
+// many workers as it has such chunks at most, however many threads the pool
+// has.
 //
 // A map's function object states the cost of one element with a member
 // element_cost() (nanoseconds of one core, an estimate); one that states none
