@@ -1,15 +1,25 @@
 """Ctrl-C during long calls, and what the checks for it cost.
 
 1. Latency: a child interpreter starts a long call; 0.5 s later this script sends it SIGINT and
-   the child notes when KeyboardInterrupt reaches it. Prints the latency (signal sent to exception
-   caught, fastest and slowest of a few runs) and how long the call would have taken, estimated
-   from a part of the list.
-2. Cost: per-position time of each list function with the installed module and, with
+   the child notes when its SIGINT handler runs (the call's check has seen the signal) and when
+   the KeyboardInterrupt that the handler raises reaches it (the call has drained its work and
+   freed its arrays: some 4 to 10 ms for the 160 MB of a list of 10^7). Prints both latencies
+   (fastest, median and slowest of a few runs) and how long the call would have taken, estimated
+   from a part of the array. Calls: caldrith's list functions on the pool and on the
+   calling thread (a pool of one worker), and caldrith_ld with a cheap law and with sampled laws of
+   1000 and 20000 samples (about 2 us, 1.6 ms and 40 ms a position on the star today), on pools
+   of 1 and 2 workers, and the cheap law beside a Python thread that spins.
+2. A busy Python thread: the time of a caldrith_ld call (10^5 positions on the star, about 0.2 s)
+   alone and beside a thread that spins in Python (`while True: pass`), against the same spin in
+   another process, on pools of 1 and 2 workers, and with the call on a second thread while the
+   main thread spins. The calling thread takes the interpreter lock back to look for signals; a
+   spinning thread makes it wait for the switch interval (5 ms) each time.
+3. Cost: per-position time of each list function with the installed module and, with
    --reference DIR, with another build of the module found in DIR (for example one built from the
    commit before the checks were added), loaded into the same interpreter; the two take turns call
    by call, and the difference is the cost of the checks.
 
-Run from the repository root: .venv/bin/python bench/interruption.py [--reference DIR]
+Run from the repository root: .venv/bin/python bench/interruption.py [--reference DIR] [--runs N]
 """
 
 import argparse
@@ -25,31 +35,131 @@ import time
 
 import caldrith
 
-LATENCY_CALLS = [
-    ("witt_mao_magnification", 10**7, "1.0, 0.1"),
-    ("integrated_heyrovsky_magnification", 10**5, "1.0, 0.1"),
-]
-LATENCY_RUNS = 3
+LATENCY_RUNS = 5
 SIGNAL_AFTER = 0.5
 
-LATENCY_CHILD = """
-import json, sys, time
+# (label, workers or None for the machine's pool, set-up code, size, call of `positions`): the
+# set-up defines `positions(size)`; the child times a hundredth of the call first.
+CALDRITH_SETUP = """
 import caldrith
-function = caldrith.{name}
-l = [0.25, 0.9999, 1.5, 3.0] * ({size} // 4)
-sample = l[: {size} // 100]
+def positions(size):
+    return [0.25, 0.9999, 1.5, 3.0] * (size // 4)
+"""
+LD_SETUP = """
+import numpy as np
+import caldrith_ld as ld
+def positions(size):
+    return np.linspace(0.0, 0.01, size)  # on the star, rho = 0.01
+def sampled(samples):
+    r = np.linspace(0.0, 1.0, samples)
+    return ld.Sampled(r, 1.0 - 0.6 * (1.0 - np.sqrt(1.0 - r * r)))
+"""
+SPINNING_THREAD = """
+import threading
+def spin():
+    while True:
+        pass
+threading.Thread(target=spin, daemon=True).start()
+"""
+LATENCY_CALLS = [
+    ("witt_mao_magnification, pool", None, CALDRITH_SETUP, 10**7, "caldrith.witt_mao_magnification({}, 1.0, 0.1)"),
+    ("witt_mao_magnification, calling thread", 1, CALDRITH_SETUP, 10**7,
+     "caldrith.witt_mao_magnification({}, 1.0, 0.1)"),
+    ("integrated_heyrovsky_magnification", None, CALDRITH_SETUP, 10**5,
+     "caldrith.integrated_heyrovsky_magnification({}, 1.0, 0.1)"),
+] + [
+    (f"caldrith_ld {label}, {workers} worker{'s' if workers > 1 else ''}", workers, LD_SETUP, size,
+     f"ld.magnification({{}}, 0.01, {law})")
+    for label, law, size in [
+        ("Quadratic(0.4, 0.25)", "ld.Quadratic(0.4, 0.25)", 2 * 10**6),
+        ("sampled, 1000 samples", "sampled(1000)", 4000),
+        ("sampled, 20000 samples", "sampled(20000)", 160),
+    ]
+    for workers in [1, 2]
+] + [
+    # The call waits for the interpreter lock (a switch interval) to run the handler, and looks
+    # for signals less often while the lock is contended.
+    (f"caldrith_ld Quadratic(0.4, 0.25), {workers} worker{'s' if workers > 1 else ''}, beside a spinning thread",
+     workers, LD_SETUP + SPINNING_THREAD, 2 * 10**6, "ld.magnification({}, 0.01, ld.Quadratic(0.4, 0.25))")
+    for workers in [1, 2]
+]
+
+# The handler notes when it runs (the call's check has seen the signal), then raises as Python's
+# own does; the call then drains its work and frees its arrays before the exception is caught.
+LATENCY_CHILD = """
+import json, signal, sys, time
+{setup}
+l = positions({size})
+sample = l[: max(2, {size} // 100)]
 start = time.perf_counter()
-function(sample, {rest})
-full = (time.perf_counter() - start) * 100
-function([0.5, 1.5], {rest})
+{call_sample}
+full = (time.perf_counter() - start) * len(l) / len(sample)
+handled = []
+def handler(signum, frame):
+    handled.append(time.time())
+    raise KeyboardInterrupt
+signal.signal(signal.SIGINT, handler)
 print("ready", flush=True)
 try:
-    function(l, {rest})
+    {call}
     caught = None
 except KeyboardInterrupt:
     caught = time.time()
-print(json.dumps([caught, full]), flush=True)
+print(json.dumps([handled[0], caught, full]), flush=True)
 """
+
+# A caldrith_ld call timed alone and beside a spinning Python thread or process, fastest of
+# BUSY_ROUNDS each, the two taking turns. With "main spins" the call runs on a second thread.
+BUSY_ROUNDS = 5
+BUSY_CHILD = """
+import json, subprocess, sys, threading, time
+import numpy as np
+import caldrith_ld as ld
+law = ld.Quadratic(0.4, 0.25)
+u = np.linspace(0.0, 0.01, 100_000)
+ld.magnification(u[:10], 0.01, law)
+spinning = False
+
+def spin():
+    while spinning:
+        pass
+
+def timed_call():
+    start = time.perf_counter()
+    ld.magnification(u, 0.01, law)
+    return time.perf_counter() - start
+
+def beside(spinner):
+    global spinning
+    spinning = True
+    if spinner == "thread":
+        other = threading.Thread(target=spin)
+        other.start()
+        elapsed = timed_call()
+        spinning = False
+        other.join()
+    elif spinner == "process":
+        other = subprocess.Popen([sys.executable, "-c", "while True: pass"])
+        time.sleep(0.05)
+        elapsed = timed_call()
+        other.kill()
+        other.wait()
+    else:  # the main thread spins while a second thread calls
+        result = []
+        other = threading.Thread(target=lambda: result.append(timed_call()))
+        other.start()
+        while other.is_alive():
+            pass
+        elapsed = result[0]
+    return elapsed
+
+alone, busy = [], []
+for _ in range({rounds}):
+    alone.append(timed_call())
+    busy.append(beside("{spinner}"))
+print(json.dumps([min(alone), min(busy)]))
+"""
+BUSY_CASES = [(spinner, workers) for workers in [1, 2] for spinner in ["thread", "process", "main spins"]]
 
 # (function, arguments after l, positions per call): the calling-thread functions on short and
 # long profiles, and the pooled ones.
@@ -100,29 +210,52 @@ def costs(modules):
     return best
 
 
-def latency(name, size, rest):
-    code = LATENCY_CHILD.format(name=name, size=size, rest=rest)
-    with subprocess.Popen([sys.executable, "-c", code], stdout=subprocess.PIPE, text=True) as child:
+def child_env(workers):
+    return None if workers is None else {**os.environ, "RAYON_NUM_THREADS": str(workers)}
+
+
+def latency(workers, setup, size, call):
+    code = LATENCY_CHILD.format(setup=setup, size=size, call_sample=call.format("sample"), call=call.format("l"))
+    with subprocess.Popen([sys.executable, "-c", code], stdout=subprocess.PIPE, text=True,
+                          env=child_env(workers)) as child:
         assert child.stdout.readline() == "ready\n"
         time.sleep(SIGNAL_AFTER)
         sent = time.time()
         child.send_signal(signal.SIGINT)
-        caught, full = json.loads(child.stdout.readline())
-    return caught - sent, full
+        handled, caught, full = json.loads(child.stdout.readline())
+    return handled - sent, caught - sent, full
+
+
+def busy(spinner, workers):
+    code = BUSY_CHILD.format(rounds=BUSY_ROUNDS, spinner=spinner)
+    completed = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, check=True,
+                               env=child_env(workers), timeout=600)
+    return json.loads(completed.stdout)
 
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--reference", help="directory holding another build of the module")
+    parser.add_argument("--runs", type=int, default=LATENCY_RUNS, help="interrupted calls per case")
     options = parser.parse_args()
 
-    print(f"Ctrl-C latency: SIGINT {SIGNAL_AFTER} s into the call, {LATENCY_RUNS} runs")
-    for name, size, rest in LATENCY_CALLS:
-        runs = [latency(name, size, rest) for _ in range(LATENCY_RUNS)]
-        delays = [delay * 1e3 for delay, _ in runs]
-        full = statistics.median(full for _, full in runs)
-        print(f"  {name} on {size:.0e} positions: {min(delays):.1f} to {max(delays):.1f} ms "
-              f"(the whole call: about {full:.1f} s)")
+    print(f"Ctrl-C latency: SIGINT {SIGNAL_AFTER} s into the call, {options.runs} runs, fastest / median / slowest ms "
+          "until the handler runs and until the exception is caught (the call's work drained, its arrays freed)")
+    for label, workers, setup, size, call in LATENCY_CALLS:
+        runs = [latency(workers, setup, size, call) for _ in range(options.runs)]
+        full = statistics.median(run[2] for run in runs)
+        figures = []
+        for k in (0, 1):
+            delays = sorted(run[k] * 1e3 for run in runs)
+            figures.append(f"{delays[0]:5.1f} / {statistics.median(delays):5.1f} / {delays[-1]:5.1f}")
+        print(f"  {label} on {size:.0e} positions (the whole call: about {full:.1f} s)\n"
+              f"      handler {figures[0]} ms, caught {figures[1]} ms")
+
+    print(f"caldrith_ld beside a spinning Python thread or process: 10^5 positions, fastest of {BUSY_ROUNDS}")
+    for spinner, workers in BUSY_CASES:
+        alone, beside = busy(spinner, workers)
+        print(f"  {workers} worker{'s' if workers > 1 else ' '}, {spinner:>10}: alone {alone * 1e3:6.1f} ms, "
+              f"beside it {beside * 1e3:6.1f} ms ({beside / alone:.2f}x)")
 
     modules = {"this": caldrith}
     if options.reference:

@@ -29,6 +29,7 @@
 
 namespace {
 
+using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
 constexpr double RHO = 0.05;
@@ -65,11 +66,22 @@ struct UniformDisk {
 
 // States no cost: never worth sharing, it stays on the calling thread.
 struct OnCallingThread : UniformDisk {
+    explicit OnCallingThread(std::size_t) {}
     std::chrono::nanoseconds element_cost() const { return std::chrono::nanoseconds{0}; }
 };
 
-// States nothing: always shared with the workers.
-struct HandedOff : UniformDisk {};
+// Always shared with the workers, and otherwise evaluated as the module's list
+// function is: it states the kernel's cost per position (which sizes the
+// chunks and their first batches), raised on a short list until the list is
+// worth sharing.
+struct HandedOff : UniformDisk {
+    static constexpr std::chrono::nanoseconds KERNEL_COST{110};
+    explicit HandedOff(std::size_t length)
+        : cost(std::max<std::chrono::nanoseconds>(
+              KERNEL_COST, caldrith::detail::HAND_OFF_BREAK_EVEN / static_cast<long>(std::max<std::size_t>(length, 1)) + 1ns)) {}
+    std::chrono::nanoseconds element_cost() const { return cost; }
+    std::chrono::nanoseconds cost;
+};
 
 struct Timing {
     double calling_thread_ns = 1e300;
@@ -80,7 +92,7 @@ template <class F>
 double time_batch(caldrith::ThreadPool& pool, const std::vector<double>& l, std::size_t calls) {
     const auto start = Clock::now();
     for (std::size_t k = 0; k < calls; ++k) {
-        (void)caldrith::parallel_map(pool, std::span<const double>(l), F{});
+        (void)caldrith::parallel_map(pool, std::span<const double>(l), F(l.size()));
     }
     return std::chrono::duration<double, std::nano>(Clock::now() - start).count() / static_cast<double>(calls);
 }

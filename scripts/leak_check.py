@@ -1,16 +1,20 @@
-"""Leak check of the module: every good input and every error path, called many times in a row.
+"""Leak check of the modules: every good input and every error path, called many times in a row.
+
+caldrith's eight functions, and caldrith_ld: every law (the sampled one included) on the calling
+thread and on the worker pool, a law's intensity and its making, the light curve, and the errors of
+its Python layer and of its compiled core. Calls stopped by a signal handler (an interval timer
+fires every 100 µs; its handler raises while a call runs): on the calling thread, and on the pool,
+where the waiting caller cancels the map and waits for it to drain.
 
 For each case, after a warm-up, the resident set size (RSS, /proc/self/statm) and the memory that
 tracemalloc traces (Python objects) are read before, halfway through and after COUNT calls
-(default 10^5; first argument to change it). A reference kept by a call shows in the traced
+(default 10^5; first argument to change it; a tenth of it for the interrupted calls, which run
+for a millisecond or so each). A reference kept by a call shows in the traced
 figure, a native allocation not freed in the RSS. A leak grows in both halves, while the
 interpreter's own caches (of tracebacks printed, say) grow by a few kilobytes now and then: the
 figure per call is the smaller growth of the two halves. A case leaks when either figure is at
 least TRACED_LIMIT or RSS_LIMIT bytes per call and the growth of each half is at least NOISE_FLOOR
 (so that a short run does not take such a cache for a leak); the last line sums up.
-
-Cancelling a pooled map is covered by the C++ tests under LeakSanitizer
-(scripts/run_sanitizers.sh): its poll interval makes 10^5 calls take too long here.
 
 Run from the repository root: .venv/bin/python scripts/leak_check.py [COUNT]
 """
@@ -25,9 +29,14 @@ import sys
 import time
 import tracemalloc
 
+import numpy as np
+
 import caldrith
+import caldrith_ld as ld
+from caldrith_ld import _core
 
 COUNT = int(sys.argv[1]) if len(sys.argv) > 1 else 10**5
+INTERRUPTED_SHARE = 10  # the interrupted calls run COUNT / INTERRUPTED_SHARE times
 WARM_UP = 1000
 TRACED_LIMIT = 1.0  # bytes per call: one leaked float is 24
 RSS_LIMIT = 16.0  # bytes per call: one leaked 8-byte allocation is 32 with malloc's header
@@ -36,6 +45,21 @@ NOISE_FLOOR = 16 << 10  # bytes per half
 PAGE = resource.getpagesize()
 POSITIONS = [0.0, 0.3, 0.9995, 1.0, 1.5, 3.0, math.nan, math.inf] * 12
 PROFILE = ([0.0, 0.5, 1.0], [1.0, 0.8, 0.3])
+
+# caldrith_ld: a star of radius 0.01 and every law; separations at the centre, inside, on and
+# beyond the limb, in the far field, NaN and infinite. The long array, far from the star, is
+# cheap enough for 10^5 calls and long enough for the pool.
+RHO = 0.01
+SAMPLED = ld.Sampled([0.0, 0.3, 0.7, 1.0], [1.0, 0.9, 0.6, 0.3])
+LAWS = [ld.Uniform(), ld.Linear(0.6), ld.Quadratic(0.4, 0.25), ld.SquareRoot(0.2, 0.5), ld.Logarithmic(0.6, 0.15),
+        ld.Power2(0.7, 0.6), ld.FourParameter(0.5, -0.1, 0.4, -0.2), SAMPLED]
+U_SHORT = np.array([0.0, 0.004, 0.0099, 0.01, 0.0101, 0.02, 0.5, math.nan, math.inf])
+U_POOL = np.linspace(0.02, 2.0, 1000)
+U_ON_STAR = np.linspace(0.0, 0.01, 2000)
+MU = np.linspace(0.0, 1.0, 9)
+# A law sampled at 2000 radii: a few ms a position, stated far cheaper, so that 20 positions stay
+# on the calling thread and run until interrupted.
+DENSE = ld.Sampled(np.linspace(0.0, 1.0, 2000), np.linspace(1.0, 0.4, 2000))
 
 
 class Lengthless(collections.abc.Sequence):
@@ -114,6 +138,50 @@ def good_cases():
             yield name + " (__len__ raises)", lambda f=function, e=extra: f(Lengthless([1.5]), 1.0, 0.1, *e)
 
 
+def ld_good_cases():
+    for law in LAWS:
+        name = f"caldrith_ld {type(law).__name__}"
+        yield name, lambda law=law: ld.magnification(U_SHORT, RHO, law)
+        yield name + " on the pool", lambda law=law: ld.magnification(U_POOL, RHO, law)
+        yield name + " intensity", lambda law=law: law(MU)
+    yield "caldrith_ld making laws", lambda: (ld.Quadratic(0.4, 0.25), ld.Sampled([0.0, 1.0], [1.0, 0.5]))
+    yield "caldrith_ld light curve, 2-D strided times", lambda: ld.light_curve(
+        np.linspace(-1.0, 1.0, 40).reshape(4, 10)[:, ::2], 0.0, 0.002, 20.0, RHO, LAWS[2])
+
+
+def ld_error_cases():
+    quadratic = (2, (0.4, 0.25), (), ())
+    out = np.empty(len(U_SHORT))
+    read_only = np.empty(len(U_SHORT))
+    read_only.setflags(write=False)
+    return [
+        ("caldrith_ld rho not positive", lambda: ld.magnification(U_SHORT, 0.0, LAWS[2])),
+        ("caldrith_ld u not numbers", lambda: ld.magnification(["a", "b"], RHO, LAWS[2])),
+        ("caldrith_ld law negative", lambda: ld.Quadratic(2.0, 0.0)),
+        ("caldrith_ld sampled radii", lambda: ld.Sampled([0.0, 0.5], [1.0, 1.0])),
+        ("caldrith_ld core: out too short", lambda: _core.magnification(U_SHORT, out[:3], RHO, *quadratic)),
+        ("caldrith_ld core: rho", lambda: _core.magnification(U_SHORT, out, -1.0, *quadratic)),
+        ("caldrith_ld core: no such law", lambda: _core.magnification(U_SHORT, out, RHO, 99, (), (), ())),
+        ("caldrith_ld core: coefficients", lambda: _core.magnification(U_SHORT, out, RHO, 2, (0.4,), (), ())),
+        ("caldrith_ld core: samples", lambda: _core.magnification(U_SHORT, out, RHO, 7, (), (0.0, 1.0), (1.0,))),
+        ("caldrith_ld core: not float64", lambda: _core.magnification(np.arange(9), out, RHO, *quadratic)),
+        ("caldrith_ld core: not a buffer", lambda: _core.magnification([0.5] * 9, out, RHO, *quadratic)),
+        ("caldrith_ld core: read-only out", lambda: _core.magnification(U_SHORT, read_only, RHO, *quadratic)),
+        ("caldrith_ld core: coefficients not a sequence", lambda: _core.intensity(MU, MU.copy(), 2, None, (), ())),
+        ("caldrith_ld core: minimum of a sampled law", lambda: _core.minimum_intensity(7, ())),
+    ]
+
+
+def interrupted_cases():
+    return [
+        ("interrupted, calling thread", lambda: interrupted(caldrith.integrated_heyrovsky_magnification,
+                                                            [0.5] * 1000, 1.0, 0.1)),
+        ("interrupted, pool", lambda: interrupted(caldrith.witt_mao_magnification, [0.5, 1.5] * 5000, 1.0, 0.1)),
+        ("caldrith_ld interrupted, calling thread", lambda: interrupted(ld.magnification, U_ON_STAR[:20], RHO, DENSE)),
+        ("caldrith_ld interrupted, pool", lambda: interrupted(ld.magnification, U_ON_STAR, RHO, LAWS[2])),
+    ]
+
+
 def error_cases():
     wm = caldrith.witt_mao_magnification
     fm = caldrith.integrated_flux_map_heyrovsky_magnification
@@ -134,7 +202,6 @@ def error_cases():
         ("model error in a list", lambda: caldrith.discrete_flux_map_heyrovsky_magnification([0.5, math.nan], 1.0, 0.1, [0.5], [1.0])),
         ("internal fault", lambda: fm([0.5], 1.0, 0.1, [0.0, 1.0], [1.0])),
         ("internal fault resumed", lambda: wm([PanickingFloat()], 1.0, 0.1)),
-        ("interrupted", lambda: interrupted(caldrith.integrated_heyrovsky_magnification, [0.5] * 1000, 1.0, 0.1)),
     ]
 
 
@@ -159,11 +226,11 @@ def readings():
     return tracemalloc.get_traced_memory()[0], rss()
 
 
-def measure(call):
-    """Growth per call of the traced memory and of the RSS, the smaller of two halves of COUNT calls,
-    and the time per call."""
-    run(call, WARM_UP)
-    half = COUNT // 2
+def measure(call, count):
+    """Growth per call of the traced memory and of the RSS, the smaller of two halves of `count`
+    calls, and the time per call."""
+    run(call, min(WARM_UP, count))
+    half = count // 2
     start = time.perf_counter()
     before = readings()
     run(call, half)
@@ -186,10 +253,11 @@ def main():
     print(f"leak check: {COUNT} calls per case; bytes per call", flush=True)
     print(f"{'case':58} {'traced':>8} {'RSS':>8} {'µs/call':>8}", flush=True)
     leaks = []
-    cases = [*good_cases(), *error_cases()]
-    for name, call in cases:
-        traced, resident, elapsed = measure(call)
-        floor = NOISE_FLOOR / (COUNT // 2)
+    cases = [(name, call, COUNT) for name, call in [*good_cases(), *error_cases(), *ld_good_cases(), *ld_error_cases()]]
+    cases += [(name, call, COUNT // INTERRUPTED_SHARE) for name, call in interrupted_cases()]
+    for name, call, count in cases:
+        traced, resident, elapsed = measure(call, count)
+        floor = NOISE_FLOOR / (count // 2)
         leaked = traced >= max(TRACED_LIMIT, floor) or resident >= max(RSS_LIMIT, floor)
         if leaked:
             leaks.append(name)
@@ -197,7 +265,7 @@ def main():
               flush=True)
     signal.setitimer(signal.ITIMER_REAL, 0)
     verdict = "clean" if not leaks else "LEAKS in " + ", ".join(leaks)
-    print(f"leak check: {len(cases)} cases x {COUNT} calls, limits {TRACED_LIMIT} B/call traced and "
+    print(f"leak check: {len(cases)} cases x {COUNT} calls ({COUNT // INTERRUPTED_SHARE} when interrupted), limits {TRACED_LIMIT} B/call traced and "
           f"{RSS_LIMIT} B/call RSS (at least {NOISE_FLOOR >> 10} KiB per half): {verdict}", flush=True)
     report.close()
     return 1 if leaks else 0

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Builds the C++ tests and the module twice, with AddressSanitizer +
-# UndefinedBehaviorSanitizer and with ThreadSanitizer, and runs the C++ tests
-# and the Python suite under each (the interpreter itself is not instrumented:
-# the sanitizer's runtime is preloaded into it). Logs go to
+# Builds the C++ tests and the modules (caldrith and caldrith_ld's compiled
+# core) twice, with AddressSanitizer + UndefinedBehaviorSanitizer and with
+# ThreadSanitizer, and runs the C++ tests and the Python suite under each,
+# both modules loaded from the instrumented build (the interpreter itself is
+# not instrumented: the sanitizer's runtime is preloaded into it). Logs go to
 # build/sanitize-<name>/*.log; a clean run prints one summary line. Extra
 # arguments go to pytest. Not part of the normal test run.
 #
@@ -12,8 +13,8 @@
 #     throw: the sanitizer's allocator reports the request and ends the process;
 #   - under ASan and TSan, an address-space limit (RLIMIT_AS) leaves no room
 #     for the shadow memory;
-#   - under ASan and TSan, the instrumented module is loaded from its build
-#     folder, where the stub package is not installed beside it;
+#   - under ASan and TSan, the instrumented modules are loaded from the build
+#     folder, where the stub package is not installed beside them;
 #   - under TSan, its own background thread shows up in thread counts, it
 #     cannot start threads in a child forked from a process with threads, and
 #     it delivers a signal only when the thread next calls a function that it
@@ -50,11 +51,24 @@ run_under() {
     fi
     local ctest_line pytest_line
     ctest_line="$(grep -o '[0-9]*% tests passed.*' "$build/ctest.log")"
-    # The sanitized module comes first on the path; child interpreters inherit
+    # caldrith_ld as a package in the build folder: its Python layer from the
+    # source, its instrumented core from the build.
+    local package="$build/python/caldrith_ld"
+    mkdir -p "$package"
+    ln -sf "$here"/python/caldrith_ld/* "$package/"
+    ln -sf "$build"/src/ld/_core.*.so "$package/"
+    local path="$build/src/lib:$build/python"
+    if ! (cd "$here" && PYTHONPATH="$path" LD_PRELOAD="$preload" ASAN_OPTIONS="detect_leaks=0" "$python" -c "
+import sys, caldrith, caldrith_ld._core as core
+sys.exit(not all(module.__file__.startswith('$build/') for module in (caldrith, core)))"); then
+        echo "sanitizers: $name modules not loaded from $build" >&2
+        exit 1
+    fi
+    # The sanitized modules come first on the path; child interpreters inherit
     # the preloaded runtime and the path.
     # Leaks of the interpreter itself (never freed at exit) are not the
     # module's: leak detection covers the C++ tests only.
-    if ! (cd "$here" && CALDRITH_SANITIZER="$name" PYTHONPATH="$build/src/lib" LD_PRELOAD="$preload" \
+    if ! (cd "$here" && CALDRITH_SANITIZER="$name" PYTHONPATH="$path" LD_PRELOAD="$preload" \
             ASAN_OPTIONS="detect_leaks=0" "$python" -m pytest -q -p no:cacheprovider "${@:4}") \
             >"$build/pytest.log" 2>&1; then
         echo "sanitizers: $name Python suite failed; see $build/pytest.log" >&2

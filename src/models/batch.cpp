@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <limits>
 
+#include "common/interruption.hpp"
 #include "models/heyrovsky.hpp"
 #include "models/witt_mao.hpp"
 
@@ -22,20 +23,28 @@ extern const ModelBatch MODEL_BATCH;
 
 namespace {
 
+// Arguments between two looks at the thread's interruption check, as on the
+// vector paths.
+constexpr std::size_t BLOCK = 1024;
+
 const ModelBatch SCALAR{
     [](std::span<const double> u, std::span<const double> rho, NearLimbWindow window, std::span<double> result) {
         const auto kernel =
             window == NearLimbWindow::standard ? witt_mao_magnification_scaled : witt_mao_magnification_narrow;
-        for (std::size_t i = 0; i < result.size(); ++i) {
-            result[i] = kernel(u[u.size() == 1 ? 0 : i], rho[rho.size() == 1 ? 0 : i]);
-        }
+        in_interruptible_blocks(result.size(), BLOCK, [&](std::size_t begin, std::size_t end) {
+            for (std::size_t i = begin; i < end; ++i) {
+                result[i] = kernel(u[u.size() == 1 ? 0 : i], rho[rho.size() == 1 ? 0 : i]);
+            }
+        });
     },
     [](double l, std::span<const double> r, double re, double rstar, double near_ring_window,
        std::span<double> result) {
-        for (std::size_t i = 0; i < r.size(); ++i) {
-            const Outcome<double> ring = heyrovsky_magnification_within(l, r[i], re, rstar, near_ring_window);
-            result[i] = ring ? *ring : std::numeric_limits<double>::quiet_NaN();
-        }
+        in_interruptible_blocks(r.size(), BLOCK, [&](std::size_t begin, std::size_t end) {
+            for (std::size_t i = begin; i < end; ++i) {
+                const Outcome<double> ring = heyrovsky_magnification_within(l, r[i], re, rstar, near_ring_window);
+                result[i] = ring ? *ring : std::numeric_limits<double>::quiet_NaN();
+            }
+        });
     },
 };
 

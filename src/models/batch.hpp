@@ -1,6 +1,8 @@
 // The uniform-disk and thin-ring kernels on many arguments at once, for the
 // list maps and the quadrature levels: every result is bit for bit the
-// scalar kernel's, on every vector path (see kernels/simd/path.hpp).
+// scalar kernel's, on every vector path (see kernels/simd/path.hpp). A batch
+// of more than 1024 arguments asks the thread's interruption check after
+// every 1024 (common/interruption.hpp).
 #pragma once
 
 #include <span>

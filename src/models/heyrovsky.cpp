@@ -29,8 +29,6 @@
 namespace caldrith {
 namespace {
 
-constexpr double LARGE_LENGTH = 0x1p500;
-
 double near_ring(double l, double c, double c2, double g) {
     const double big_l = l * l;
     const double coefficient = (1.0 - g / (l + l)) * ((c + c) / l);
@@ -66,7 +64,7 @@ Outcome<double> heyrovsky_magnification_within(double l, double r, double re, do
     const bool near = std::fabs(g) < near_ring_window;
     // fmax ignores a NaN operand; a NaN propagates through the scaling all the same.
     const double largest = std::fmax(std::fmax(std::fabs(l), std::fabs(r)), std::fabs(c));
-    if (largest > LARGE_LENGTH && largest < std::numeric_limits<double>::infinity()) {
+    if (largest > LARGE_RING_LENGTH && largest < std::numeric_limits<double>::infinity()) {
         const int exponent = std::ilogb(largest);
         l = std::scalbn(l, -exponent);
         r = std::scalbn(r, -exponent);

@@ -16,6 +16,10 @@ Outcome<double> heyrovsky_magnification(double l, double r, double re, double rs
 // closed form, as heyrovsky_magnification uses it.
 inline constexpr double NEAR_RING_WINDOW = 1e-5;
 
+// The largest of |l|, |r| and re/rstar that the kernel takes as it is;
+// beyond it (finite) all three are first scaled by a power of two.
+inline constexpr double LARGE_RING_LENGTH = 0x1p500;
+
 // The same kernel with the expansion taken where |r − l| < near_ring_window.
 // The expansion holds for gaps small relative to l; a window proportional to
 // l keeps it from rings near a lens that is itself near the centre (l → 0),

@@ -109,19 +109,22 @@ void LimbDarkenedStars::add_series_sets() {
     }
 }
 
-LimbDarkenedStars::FarFieldMoments LimbDarkenedStars::far_field_moments(const Law& law) const {
-    const LimbDarkeningLaw::Moments moments = law.law->moments(STAR_FAR_FIELD_TERMS + 1);
-    FarFieldMoments result{{moments.means.begin() + 1, moments.means.end()}, {}};
-    if (derivatives_) {
-        // ∂⟨t^2k⟩/∂c_j = (∂M_k/∂c_j − ⟨t^2k⟩ ∂N/∂c_j) / N, M_k = N ⟨t^2k⟩.
-        for (const std::vector<double>& raw : law.law->coefficient_moments(STAR_FAR_FIELD_TERMS + 1)) {
-            std::vector<double>& derivative = result.derivatives.emplace_back(STAR_FAR_FIELD_TERMS);
-            for (std::size_t k = 1; k <= STAR_FAR_FIELD_TERMS; ++k) {
-                derivative[k - 1] = (raw[k] - moments.means[k] * raw[0]) / moments.flux;
+const LimbDarkenedStars::FarFieldMoments& LimbDarkenedStars::far_field_moments(const Law& law) const {
+    std::call_once(law.far_field->formed, [&] {
+        const LimbDarkeningLaw::Moments moments = law.law->moments(STAR_FAR_FIELD_TERMS + 1);
+        FarFieldMoments& result = law.far_field->moments;
+        result.means.assign(moments.means.begin() + 1, moments.means.end());
+        if (derivatives_) {
+            // ∂⟨t^2k⟩/∂c_j = (∂M_k/∂c_j − ⟨t^2k⟩ ∂N/∂c_j) / N, M_k = N ⟨t^2k⟩.
+            for (const std::vector<double>& raw : law.law->coefficient_moments(STAR_FAR_FIELD_TERMS + 1)) {
+                std::vector<double>& derivative = result.derivatives.emplace_back(STAR_FAR_FIELD_TERMS);
+                for (std::size_t k = 1; k <= STAR_FAR_FIELD_TERMS; ++k) {
+                    derivative[k - 1] = (raw[k] - moments.means[k] * raw[0]) / moments.flux;
+                }
             }
         }
-    }
-    return result;
+    });
+    return law.far_field->moments;
 }
 
 void LimbDarkenedStars::chunk(std::size_t offset, std::span<const double> u) const {
@@ -137,7 +140,6 @@ void LimbDarkenedStars::chunk(std::size_t offset, std::span<const double> u) con
         most_parameters = std::max(most_parameters, columns.d_parameters.size());
     }
     std::vector<double> scratch(most_parameters);
-    std::vector<std::optional<FarFieldMoments>> moments(laws_.size());
     // A uniform star larger than the series serve: its closed form, in a
     // batch for the chunk.
     std::vector<double> disks;
@@ -186,32 +188,28 @@ void LimbDarkenedStars::chunk(std::size_t offset, std::span<const double> u) con
                 continue;
             }
             if (!derivatives_ && l >= law.far_field_start) {
-                if (!moments[k]) {
-                    moments[k] = far_field_moments(law);
-                }
                 const std::size_t terms = star_far_field_terms(l);
-                columns_[k].value[slot] = star_far_field(x, rho_, std::span<const double>(moments[k]->means).first(terms));
+                columns_[k].value[slot] =
+                    star_far_field(x, rho_, std::span<const double>(far_field_moments(law).means).first(terms));
                 continue;
             }
             position(law, columns_[k], slot, x, l, sign, series_values.data(), series_slopes.data(),
-                     disks.empty() ? 0.0 : disks[i], moments[k], scratch);
+                     disks.empty() ? 0.0 : disks[i], scratch);
         }
     }
 }
 
 void LimbDarkenedStars::position(const Law& law, const StarColumns& columns, std::size_t slot, double x, double l,
                                  double sign, const double* series_values, const double* series_slopes, double disk,
-                                 std::optional<FarFieldMoments>& moments, std::span<double> scratch) const {
+                                 std::span<double> scratch) const {
     const std::span<double> parameters = scratch.first(derivatives_ ? columns.d_parameters.size() : 0);
     StarDerivatives result{0.0, 0.0, 0.0};
     if (l >= law.far_field_start) {
-        if (!moments) {
-            moments = far_field_moments(law);
-        }
+        const FarFieldMoments& moments = far_field_moments(law);
         const std::size_t terms = star_far_field_terms(l);
-        const std::span<const double> means = std::span<const double>(moments->means).first(terms);
+        const std::span<const double> means = std::span<const double>(moments.means).first(terms);
         if (derivatives_) {
-            const FarFieldGradient far = star_far_field_gradient(x, rho_, means, moments->derivatives, parameters);
+            const FarFieldGradient far = star_far_field_gradient(x, rho_, means, moments.derivatives, parameters);
             result = {far.value, far.d_u, far.d_rho};
         } else {
             result.value = star_far_field(x, rho_, means);
@@ -284,7 +282,9 @@ std::chrono::nanoseconds LimbDarkenedStars::element_cost() const {
                 cost += SAMPLE_COST * static_cast<long>(law.law->sample_radii().size());
                 break;
             case Near::uniform_disk: cost += UNIFORM_DISK_COST; break;
-            case Near::quadrature: cost += QUADRATURE_COST; break;
+            case Near::quadrature:
+                cost += QUADRATURE_COST + SAMPLE_COST * static_cast<long>(law.law->sample_radii().size());
+                break;
         }
     }
     return derivatives_ ? 2 * cost : cost;

@@ -33,6 +33,8 @@
 
 #include <chrono>
 #include <cstddef>
+#include <memory>
+#include <mutex>
 #include <optional>
 #include <span>
 #include <vector>
@@ -82,6 +84,18 @@ private:
     // How one law's positions near the star are computed.
     enum class Near { series, sampled_series, uniform_disk, quadrature };
 
+    // A law's moments for the far field, ⟨t^2k⟩ for k = 1..20, and with
+    // derivatives ∂⟨t^2k⟩/∂c_j; formed once, by the first chunk with a
+    // position that needs them (most calls near the star never do), and then
+    // shared by every chunk of the call.
+    struct FarFieldMoments {
+        std::vector<double> means;
+        std::vector<std::vector<double>> derivatives;
+    };
+    struct LazyMoments {
+        std::once_flag formed;
+        FarFieldMoments moments;
+    };
     struct Law {
         const LimbDarkeningLaw* law;
         Near near = Near::quadrature;
@@ -97,29 +111,22 @@ private:
         std::optional<SampledSeriesStar> sampled{};
         std::optional<QuadratureStar> quadrature{};
         double quadrature_scale = 1.0;  // ρ_q / ρ of the star the quadrature computes (see chunk)
+        std::unique_ptr<LazyMoments> far_field = std::make_unique<LazyMoments>();
     };
 
     // The weight sets of the laws on the series route: every law's
     // magnification first (these also give their slopes), then the
     // derivatives.
     void add_series_sets();
-    // A law's moments for the far field, ⟨t^2k⟩ for k = 1..20, and with
-    // derivatives ∂⟨t^2k⟩/∂c_j; formed by a chunk when a position first
-    // needs them (most calls near the star never do).
-    struct FarFieldMoments {
-        std::vector<double> means;
-        std::vector<std::vector<double>> derivatives;
-    };
-    FarFieldMoments far_field_moments(const Law& law) const;
+    const FarFieldMoments& far_field_moments(const Law& law) const;
 
     // One law at one position (x = |u| finite, l = x/ρ, `sign` that of u),
     // into its columns at `slot`, given the series sets' values and slopes
-    // there, the uniform disk's closed form where a law takes it, the law's
-    // far-field moments (formed here if missing) and room for the
-    // derivatives in the law's parameters.
+    // there, the uniform disk's closed form where a law takes it, and room
+    // for the derivatives in the law's parameters.
     void position(const Law& law, const StarColumns& columns, std::size_t slot, double x, double l, double sign,
                   const double* series_values, const double* series_slopes, double disk,
-                  std::optional<FarFieldMoments>& moments, std::span<double> scratch) const;
+                  std::span<double> scratch) const;
 
     double rho_;
     bool derivatives_;

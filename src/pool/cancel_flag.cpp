@@ -9,8 +9,15 @@ thread_local CancelFlag* running = nullptr;
 
 CancelFlag* current_cancel_flag() noexcept { return running; }
 
-CancelFlagScope::CancelFlagScope(CancelFlag& flag) noexcept : previous_(running) { running = &flag; }
+CancelFlagScope::CancelFlagScope(CancelFlag& flag, bool on_worker) noexcept : flag_(flag), previous_(running) {
+    running = &flag;
+    if (on_worker) {
+        answering_.emplace(*this);
+    }
+}
 
 CancelFlagScope::~CancelFlagScope() { running = previous_; }
+
+bool CancelFlagScope::stop_requested() noexcept { return flag_.load(std::memory_order_relaxed); }
 
 }  // namespace caldrith::detail

@@ -4,6 +4,7 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <climits>
 #include <ctime>
 
@@ -16,8 +17,10 @@ static_assert(sizeof(std::atomic<std::uint32_t>) == sizeof(std::uint32_t) &&
 
 // FUTEX_WAIT or FUTEX_WAKE on the word; every outcome (woken, timed out,
 // interrupted, the word already changed) sends the caller back to its check.
-void futex(std::atomic<std::uint32_t>& word, int operation, std::uint32_t value, const timespec* timeout) noexcept {
-    syscall(SYS_futex, reinterpret_cast<std::uint32_t*>(&word), operation, value, timeout, nullptr, 0);
+// False when a signal handler interrupted the wait.
+bool futex(std::atomic<std::uint32_t>& word, int operation, std::uint32_t value, const timespec* timeout) noexcept {
+    return syscall(SYS_futex, reinterpret_cast<std::uint32_t*>(&word), operation, value, timeout, nullptr, 0) == 0 ||
+           errno != EINTR;
 }
 
 }  // namespace
@@ -39,19 +42,21 @@ void Latch::wait() noexcept {
     }
 }
 
-bool Latch::wait_for(std::chrono::milliseconds timeout) noexcept {
+Latch::Waited Latch::wait_for(std::chrono::milliseconds timeout) noexcept {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     while (announce_sleep()) {
         const auto left = deadline - std::chrono::steady_clock::now();
         if (left <= std::chrono::nanoseconds::zero()) {
-            return false;
+            return Waited::timed_out;
         }
         const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(left);
         const timespec relative{static_cast<std::time_t>(seconds.count()),
                                 static_cast<long>(std::chrono::nanoseconds(left - seconds).count())};
-        futex(state_, FUTEX_WAIT_PRIVATE, SLEPT_ON, &relative);
+        if (!futex(state_, FUTEX_WAIT_PRIVATE, SLEPT_ON, &relative)) {
+            return state_.load() == SET ? Waited::set : Waited::signal_handled;
+        }
     }
-    return true;
+    return Waited::set;
 }
 
 }  // namespace caldrith::detail

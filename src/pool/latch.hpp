@@ -20,8 +20,10 @@ public:
     // worst, which every waiter allows for).
     void set() noexcept;
     void wait() noexcept;
-    // Waits at most `timeout`; true when the latch is set.
-    bool wait_for(std::chrono::milliseconds timeout) noexcept;
+    // Waits at most `timeout`, less when a signal handler runs on this
+    // thread meanwhile.
+    enum class Waited { set, timed_out, signal_handled };
+    Waited wait_for(std::chrono::milliseconds timeout) noexcept;
 
 private:
     enum : std::uint32_t { EMPTY, SLEPT_ON, SET };

@@ -4,24 +4,28 @@
 // evaluated them. The range [0, n) starts as one chunk. A map worth sharing
 // with the workers (hand_off.hpp) gets the pool's thread count as split
 // budget: chunks are halved at len / 2 while the budget allows
-// (split_budget.hpp); from outside the pool such a map runs on the workers
-// while the caller sleeps, and a map started on a worker (a nested map) splits
-// there. Any other map (one item, one worker, or less work than the hand-off
-// costs) gets no budget and stays whole on the thread that starts it. A chunk
-// that is not split is evaluated in index order on the thread that holds it,
-// each result written to its own slot of the result array, which is allocated
-// once at full length; a function object may evaluate a contiguous range as
-// one batch (see evaluate). A fault thrown by f reaches the caller once every
+// (split_budget.hpp) and each half carries enough work to be worth offering
+// to another worker (hand_off.hpp); from outside the pool such a map runs on
+// the workers while the caller sleeps, and a map started on a worker (a
+// nested map) splits there. Any other map (one item, one worker, or less work
+// than the hand-off costs) gets no budget and stays whole on the thread that
+// starts it. A chunk that is not split is evaluated in index order on the
+// thread that holds it, batch after batch (batch_pacing.hpp), each result
+// written to its own slot of the result array, which is allocated once at
+// full length; a function object may evaluate a contiguous range as one
+// batch (see evaluate). A fault thrown by f reaches the caller once every
 // chunk has finished; with several, the one of the lowest-indexed faulting
 // element wins. A caller that asks to stop while it waits (its interruption
-// check) gets Interrupted once the work in flight has drained: chunks test the
-// map's cancellation flag before they start and between batches of
-// CANCEL_BATCH elements, and there they also ask their thread's interruption
-// check, which only the caller of a map that stayed on its thread has. A
-// nested map started on a worker shares the flag of the map that started it.
+// check) gets Interrupted once the work in flight has drained: chunks test
+// the map's cancellation flag before they start and between batches, and
+// there they also ask their thread's interruption check, which is the
+// caller's own on the thread of a map that stayed there and the map's flag
+// on a worker (cancel_flag.hpp). A nested map started on a worker shares the
+// flag of the map that started it.
 #pragma once
 
 #include <algorithm>
+#include <chrono>
 #include <cstddef>
 #include <functional>
 #include <span>
@@ -29,6 +33,7 @@
 #include <vector>
 
 #include "common/interruption.hpp"
+#include "pool/batch_pacing.hpp"
 #include "pool/cancel_flag.hpp"
 #include "pool/global_pool.hpp"
 #include "pool/hand_off.hpp"
@@ -38,8 +43,6 @@
 namespace caldrith {
 namespace detail {
 
-inline constexpr std::size_t CANCEL_BATCH = 1024;
-
 template <class T, class R, class F>
 class ElementMap {
 public:
@@ -47,25 +50,29 @@ public:
         : pool_(pool), input_(input), results_(results), f_(f), cancel_(cancel) {}
 
     void run(std::size_t begin, std::size_t end, std::size_t budget, bool stolen) {
-        const CancelFlagScope running(cancel_);
+        const CancelFlagScope running(cancel_, Worker::current() != nullptr);
         if (cancelled()) {
             return;
         }
         const std::size_t length = end - begin;
-        if (const auto halves_budget = split_budget(length, budget, stolen, pool_.thread_count())) {
+        const auto halves_budget = split_budget(length, budget, stolen, pool_.thread_count());
+        if (halves_budget && worth_cutting(f_, length)) {
             const std::size_t middle = begin + length / 2;
             pool_.join([&](bool first_stolen) { run(begin, middle, *halves_budget, first_stolen); },
                        [&](bool second_stolen) { run(middle, end, *halves_budget, second_stolen); }, cancel_);
             return;
         }
+        BatchPacing pacing(f_);
         for (std::size_t batch = begin; batch < end;) {
             if (cancelled()) {
                 return;
             }
             throw_if_interrupted();
-            const std::size_t batch_end = batch + std::min(end - batch, CANCEL_BATCH);
-            evaluate(batch, batch_end);
-            batch = batch_end;
+            const std::size_t count = pacing.next(end - batch);
+            const auto started = std::chrono::steady_clock::now();
+            evaluate(batch, batch + count);
+            pacing.took(count, std::chrono::steady_clock::now() - started);
+            batch += count;
         }
     }
 

@@ -32,7 +32,9 @@ Worker* Worker::current() noexcept { return current_worker; }
 
 void Worker::main_loop() noexcept {
     current_worker = this;
-    sleep_until_first_work();
+    if (sleep_until_first_work()) {
+        registry_.sleep.started_looking();
+    }
     run_until(registry_.stopping);
     current_worker = nullptr;
 }
@@ -43,11 +45,9 @@ void Worker::main_loop() noexcept {
 // before the epoch was read is counted in queued_jobs, and the worker
 // searches; work announced later changes the epoch, so the worker does not
 // sleep or is woken (or another sleeper is).
-void Worker::sleep_until_first_work() noexcept try {
+bool Worker::sleep_until_first_work() noexcept try {
     const std::uint64_t epoch_seen = registry_.sleep.work_epoch();
-    if (registry_.queued_jobs.load() == 0) {
-        registry_.sleep.sleep(slot_, epoch_seen, registry_.stopping);
-    }
+    return registry_.queued_jobs.load() == 0 && registry_.sleep.sleep(slot_, epoch_seen, registry_.stopping);
 } catch (...) {
     abort_pool();
 }
@@ -73,21 +73,33 @@ bool Worker::take_back(const Job& job) noexcept try {
 void Worker::run_until(const std::atomic<bool>& done) noexcept try {
     unsigned idle_rounds = 0;
     std::uint64_t epoch_seen = 0;
+    // Woken for work and no job taken since: a worker that leaves while jobs
+    // are queued hands the wake-up on.
+    bool woken_for_work = false;
     while (!done.load(std::memory_order_acquire)) {
         if (idle_rounds == IDLE_ROUNDS) {
             epoch_seen = registry_.sleep.work_epoch();
         }
         if (Job* job = find_work()) {
-            registry_.queued_jobs.fetch_sub(1);
+            woken_for_work = false;
+            if (registry_.queued_jobs.fetch_sub(1) > 1) {
+                registry_.sleep.wake_for_work();
+            }
             job->execute();
             idle_rounds = 0;
         } else if (idle_rounds < IDLE_ROUNDS) {
             ++idle_rounds;
             std::this_thread::yield();
         } else {
-            registry_.sleep.sleep(slot_, epoch_seen, done);
+            woken_for_work = registry_.sleep.sleep(slot_, epoch_seen, done);
+            if (woken_for_work) {
+                registry_.sleep.started_looking();
+            }
             idle_rounds = 0;
         }
+    }
+    if (woken_for_work && registry_.queued_jobs.load() != 0) {
+        registry_.sleep.wake_for_work();
     }
 } catch (...) {
     abort_pool();
@@ -103,6 +115,12 @@ void Worker::signal_done(std::atomic<bool>& done) noexcept try {
 Job* Worker::find_work() {
     if (Job* job = own_.pop_back()) {
         return job;
+    }
+    // Nothing queued anywhere: the search would look at every worker's queue
+    // for nothing. A job queued meanwhile advances the work epoch, so a worker
+    // that goes to sleep after this does not miss it (sleep.hpp).
+    if (registry_.queued_jobs.load() == 0) {
+        return nullptr;
     }
     if (Job* job = steal()) {
         return job;

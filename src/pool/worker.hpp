@@ -1,8 +1,10 @@
 // The workers of a pool and what they share. Each worker runs jobs from its
 // own queue (newest first), steals the oldest job of another worker's queue,
-// or takes work handed in from outside the pool. A worker that finds nothing
+// or takes work handed in from outside the pool; it looks at the other
+// queues only while some job is queued. A worker that finds nothing
 // searches again, yielding the processor after each of IDLE_ROUNDS fruitless
-// rounds, makes one last round and then sleeps until new work arrives. A
+// rounds, makes one last round and then sleeps until new work arrives (new
+// work wakes one sleeper at a time, sleep.hpp). A
 // worker that has just started sleeps at once unless work is waiting.
 #pragma once
 
@@ -63,7 +65,8 @@ public:
     void signal_done(std::atomic<bool>& done) noexcept;
 
 private:
-    void sleep_until_first_work() noexcept;
+    // True when woken by new work.
+    bool sleep_until_first_work() noexcept;
     Job* find_work();
     Job* steal();
 

@@ -1,6 +1,7 @@
 // The calling-thread models ask the caller's interruption check between
 // positions (before every one where a position is costly), and stop with
-// Interrupted when it asks them to.
+// Interrupted when it asks them to; the batch kernels ask between blocks of
+// 1024 arguments of a longer batch.
 #include <doctest/doctest.h>
 
 #include <cstddef>
@@ -9,6 +10,8 @@
 #include <vector>
 
 #include "common/interruption.hpp"
+#include "kernels/simd/path.hpp"
+#include "models/batch.hpp"
 #include "models/flux_map.hpp"
 #include "models/integrated.hpp"
 
@@ -86,5 +89,36 @@ TEST_CASE("the discrete flux map asks about every 256 rings and stops when told"
         StopAt first(1);
         const InterruptionScope scope(first);
         CHECK_THROWS_AS((void)discrete_flux_map_heyrovsky_magnification(l, 1.0, 0.1, bl, bf), Interrupted);
+    }
+}
+
+TEST_CASE("the batch kernels ask between blocks of 1024 arguments on every path") {
+    // Arguments: the thin ring's radii, the uniform disk's separations.
+    const std::vector<double> arguments(2500, 0.3);
+    std::vector<double> results(arguments.size());
+    for (const SimdPath path : runnable_simd_paths()) {
+        CAPTURE(simd_path_name(path));
+        const ModelBatch& batch = model_batch(path);
+        const double rho = 0.1;
+        const std::function<void(std::size_t)> kernels[] = {
+            [&](std::size_t n) { batch.thin_ring(0.5, {arguments.data(), n}, 1.0, 0.1, NEAR_RING_WINDOW, {results.data(), n}); },
+            [&](std::size_t n) {
+                batch.uniform_disk({arguments.data(), n}, {&rho, 1}, NearLimbWindow::standard, {results.data(), n});
+            },
+        };
+        for (const auto& kernel : kernels) {
+            for (const auto& [count, questions] : {std::pair<std::size_t, std::size_t>{1024, 0}, {1025, 1}, {2500, 2}}) {
+                CAPTURE(count);
+                StopAt never(questions + 1);
+                {
+                    const InterruptionScope scope(never);
+                    kernel(count);
+                }
+                CHECK(never.questions == questions);
+            }
+            StopAt first(1);
+            const InterruptionScope scope(first);
+            CHECK_THROWS_AS(kernel(2500), Interrupted);
+        }
     }
 }

@@ -2,7 +2,8 @@
 // the caller gets Interrupted once the work in flight has drained, nested maps
 // stop with their outer map, the pool runs the next map as before, and only
 // the caller's thread is ever asked; a map that stays on the caller's thread
-// asks between its batches.
+// asks between its batches, which take about BATCH_TIME each, and a long
+// element on a worker stops where it asks once its map is cancelled.
 #include <doctest/doctest.h>
 
 #include <atomic>
@@ -129,7 +130,8 @@ TEST_CASE("a check that never asks to stop is asked while the caller waits and c
 }
 
 TEST_CASE("a map that stays on the caller's thread asks the check between batches and stops when told") {
-    // Four batches; a stated cost of nothing keeps the map on the caller's thread.
+    // Elements stated to cost nothing come in batches of LARGEST_BATCH, so at least four; a stated
+    // cost of nothing keeps the map on the caller's thread.
     struct Cheap {
         std::atomic<std::size_t>& evaluated;
         std::chrono::nanoseconds element_cost() const { return std::chrono::nanoseconds{0}; }
@@ -138,7 +140,7 @@ TEST_CASE("a map that stays on the caller's thread asks the check between batche
             return i;
         }
     };
-    const auto input = indices(3 * caldrith::detail::CANCEL_BATCH + 5);
+    const auto input = indices(3 * caldrith::detail::LARGEST_BATCH + 5);
     for (const std::size_t threads : {1, 2}) {
         CAPTURE(threads);
         auto pool = make_pool(threads);
@@ -149,13 +151,66 @@ TEST_CASE("a map that stays on the caller's thread asks the check between batche
             const InterruptionScope scope(never);
             CHECK(parallel_map(*pool, std::span<const std::size_t>(input), Cheap{evaluated}) == input);
         }
-        CHECK(never.questions() == 4);
+        CHECK(never.questions() >= 4);
         evaluated = 0;
         {
             const InterruptionScope scope(second);
             CHECK_THROWS_AS(parallel_map(*pool, std::span<const std::size_t>(input), Cheap{evaluated}), Interrupted);
         }
-        CHECK(evaluated.load() == caldrith::detail::CANCEL_BATCH);
+        CHECK(evaluated.load() == caldrith::detail::LARGEST_BATCH);
         CHECK(second.askers() == std::set{std::this_thread::get_id()});
     }
+}
+
+TEST_CASE("elements that take longer than a batch's time are asked about one by one") {
+    // One worker: the map stays on the caller's thread. An element sleeps longer than BATCH_TIME,
+    // so every batch after the first (one element: no cost stated) has one element too.
+    auto pool = make_pool(1);
+    const auto input = indices(12);
+    struct Slow {
+        std::atomic<std::size_t>& evaluated;
+        std::size_t operator()(std::size_t i) const {
+            std::this_thread::sleep_for(caldrith::detail::BATCH_TIME + std::chrono::microseconds(100));
+            evaluated.fetch_add(1);
+            return i;
+        }
+    };
+    std::atomic<std::size_t> evaluated{0};
+    CountingCheck never(static_cast<std::size_t>(-1));
+    {
+        const InterruptionScope scope(never);
+        CHECK(parallel_map(*pool, std::span<const std::size_t>(input), Slow{evaluated}) == input);
+    }
+    CHECK(never.questions() == input.size());
+    evaluated = 0;
+    CountingCheck fifth(5);
+    {
+        const InterruptionScope scope(fifth);
+        CHECK_THROWS_AS(parallel_map(*pool, std::span<const std::size_t>(input), Slow{evaluated}), Interrupted);
+    }
+    CHECK(evaluated.load() == 4);
+}
+
+TEST_CASE("a long element on a worker stops where it asks once its map is cancelled") {
+    // Two elements on two workers, each 2000 blocks of 1 ms asked about between blocks (as a batch
+    // kernel does); the caller asks to stop at its second question.
+    auto pool = make_pool(2);
+    const auto input = indices(2);
+    constexpr std::size_t BLOCKS = 2000;
+    std::atomic<std::size_t> blocks{0};
+    CountingCheck second(2);
+    {
+        const InterruptionScope scope(second);
+        CHECK_THROWS_AS(parallel_map(*pool, std::span<const std::size_t>(input),
+                                     [&](std::size_t i) {
+                                         caldrith::in_interruptible_blocks(BLOCKS, 1, [&](std::size_t, std::size_t) {
+                                             std::this_thread::sleep_for(std::chrono::milliseconds(1));
+                                             blocks.fetch_add(1);
+                                         });
+                                         return i;
+                                     }),
+                        Interrupted);
+    }
+    CHECK(blocks.load() < BLOCKS);
+    CHECK(second.askers() == std::set{std::this_thread::get_id()});
 }

@@ -1,12 +1,19 @@
 // Which maps stay whole on the thread that starts them: those whose stated
 // work lies below the hand-off's break-even, and every map on one worker; the
-// others are shared with the workers. A map that stays is evaluated with the
-// function object's batch kernel, batch by batch, as a chunk on a worker is.
+// others are shared with the workers, cut no finer than their stated work
+// allows. A map that stays is evaluated with the function object's batch
+// kernel, batch by batch, as a chunk on a worker is.
 #include <doctest/doctest.h>
+
+#include <unistd.h>
 
 #include <chrono>
 #include <cstddef>
+#include <filesystem>
+#include <fstream>
+#include <map>
 #include <mutex>
+#include <string>
 #include <set>
 #include <span>
 #include <thread>
@@ -17,8 +24,9 @@
 #include "pool_testing.hpp"
 
 using caldrith::parallel_map;
-using caldrith::detail::CANCEL_BATCH;
+using caldrith::detail::LARGEST_BATCH;
 using caldrith::detail::HAND_OFF_BREAK_EVEN;
+using caldrith::detail::SMALLEST_SHARED_CHUNK;
 using caldrith::testing::indices;
 using caldrith::testing::make_pool;
 using namespace std::chrono_literals;
@@ -56,6 +64,23 @@ struct Costed {
         }
     }
 };
+
+// Voluntary and involuntary context switches of each other thread of the process, by thread id.
+std::map<pid_t, long> context_switches() {
+    std::map<pid_t, long> switches;
+    for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
+        std::ifstream status(task.path() / "status");
+        long total = 0;
+        for (std::string line; std::getline(status, line);) {
+            if (line.find("ctxt_switches:") != std::string::npos) {
+                total += std::stol(line.substr(line.find(':') + 1));
+            }
+        }
+        switches[std::stoi(task.path().filename())] = total;
+    }
+    switches.erase(gettid());
+    return switches;
+}
 
 std::vector<double> expected(std::size_t n) {
     std::vector<double> values(n);
@@ -96,17 +121,90 @@ TEST_CASE("a map below the break-even stays on the calling thread, from the brea
     }
 }
 
+TEST_CASE("a shared map wakes about as many workers as it has chunks worth handing off, not the whole pool") {
+    // Every worker that runs has switched context at least once; the pool's workers sleep at
+    // first, and the calling thread waits for the map, so it is left out. A wake-up is owed to a
+    // queued chunk, and a chunk still queued when another is taken can be owed a second one.
+    auto pool = make_pool(256);
+    const auto settled = [] {
+        auto before = context_switches();
+        for (int attempt = 0; attempt < 100; ++attempt) {
+            std::this_thread::sleep_for(20ms);
+            auto now = context_switches();
+            if (now == before) {
+                return now;
+            }
+            before = std::move(now);
+        }
+        FAIL("the workers never settled");
+        return before;
+    };
+    const std::size_t n = 1000;
+    for (const std::size_t chunks : {2, 8}) {
+        CAPTURE(chunks);
+        const auto cost = SMALLEST_SHARED_CHUNK * chunks / n;
+        REQUIRE(cost * n == SMALLEST_SHARED_CHUNK * chunks);
+        const auto input = indices(n);
+        Record record;
+        const auto before = settled();
+        CHECK(parallel_map(*pool, std::span<const std::size_t>(input), Costed{cost, record}) == expected(n));
+        const auto after = context_switches();
+        std::size_t ran = 0;
+        for (const auto& [thread, switches] : after) {
+            ran += before.contains(thread) && before.at(thread) != switches ? 1 : 0;
+        }
+        CHECK(ran >= 1);
+        CHECK(ran <= 2 * chunks);
+    }
+}
+
+TEST_CASE("a chunk's batches are sized by the stated cost at first, then by the time the last one took") {
+    using caldrith::detail::BatchPacing;
+    struct Stated {
+        std::chrono::nanoseconds cost;
+        std::chrono::nanoseconds element_cost() const { return cost; }
+    };
+    struct Unstated {};
+    // The first batch: FIRST_BATCH_TIME of stated work, no more than is left.
+    CHECK(BatchPacing(Unstated{}).next(5000) == 1);
+    for (const auto& [cost, first] : {std::pair{0ns, LARGEST_BATCH}, {1ns, LARGEST_BATCH}, {100ns, std::size_t{100}},
+                                     {3us, std::size_t{3}}, {20us, std::size_t{1}}}) {
+        CAPTURE(cost.count());
+        CHECK(BatchPacing(Stated{cost}).next(5000) == first);
+    }
+    CHECK(BatchPacing(Stated{100ns}).next(7) == 7);
+    // After a batch of `count` that took `elapsed` (BATCH_TIME is 500 us): what would have taken
+    // BATCH_TIME, at most GROWTH times as many, at least one.
+    struct Step {
+        std::size_t count;
+        std::chrono::nanoseconds elapsed;
+        std::size_t next;
+    };
+    for (const Step step : {Step{1, 1us, 8}, Step{600, 100us, LARGEST_BATCH}, Step{LARGEST_BATCH, 10us, LARGEST_BATCH},
+                            Step{64, 500us, 64}, Step{100, 300us, 166}, Step{100, 1000us, 50}, Step{1, 10ms, 1}}) {
+        CAPTURE(step.count);
+        CAPTURE(step.elapsed.count());
+        BatchPacing pacing(Unstated{});
+        pacing.took(step.count, step.elapsed);
+        CHECK(pacing.next(5000) == step.next);
+    }
+}
+
 TEST_CASE("a map that stays is evaluated by its batch kernel, batch after batch in index order") {
+    // Elements stated to cost nothing: the first batch is the largest.
     auto pool = make_pool(2);
-    const std::size_t n = 3 * CANCEL_BATCH + 5;
+    const std::size_t n = 3 * LARGEST_BATCH + 5;
     const auto input = indices(n);
     Record record;
     CHECK(parallel_map(*pool, std::span<const std::size_t>(input), Costed{0ns, record}) == expected(n));
-    using Range = std::pair<std::size_t, std::size_t>;
-    CHECK(record.chunks == std::vector<Range>{{0, CANCEL_BATCH},
-                                              {CANCEL_BATCH, 2 * CANCEL_BATCH},
-                                              {2 * CANCEL_BATCH, 3 * CANCEL_BATCH},
-                                              {3 * CANCEL_BATCH, n}});
+    REQUIRE(record.chunks.size() >= 4);
+    CHECK(record.chunks.front() == std::pair<std::size_t, std::size_t>{0, LARGEST_BATCH});
+    for (std::size_t k = 0; k < record.chunks.size(); ++k) {
+        const auto [begin, end] = record.chunks[k];
+        CHECK(begin == (k == 0 ? 0 : record.chunks[k - 1].second));
+        CHECK(end - begin <= LARGEST_BATCH);
+    }
+    CHECK(record.chunks.back().second == n);
     CHECK(record.single_calls == 0);
 }
 

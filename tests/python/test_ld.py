@@ -4,6 +4,7 @@ threads and Ctrl-C."""
 
 import json
 import math
+import os
 import pathlib
 import subprocess
 import sys
@@ -213,10 +214,23 @@ def test_python_threads_compute_side_by_side():
     assert np.array_equal(results["other"], expected) and np.array_equal(results["main"], expected)
 
 
+# (law, positions, pool size): a law of a few microseconds a position on the star, and one sampled
+# at 20000 radii, some 40 ms a position, which the calling thread (a pool of one worker) and the
+# workers must stop within the position: the check goes by time, not by positions.
+# Calls of several seconds: a law by quadrature (about a microsecond a position), and a law of 20000
+# samples (about half a millisecond a position on the small-star series).
+LONG_LD_CALLS = [
+    ("ld.Power2(0.7, 0.6)", 6_000_000, None),
+    ("sampled(20000)", 6000, "1"),
+    ("sampled(20000)", 6000, "2"),
+]
+
+
 @HOLDS_BACK_SIGNALS
-def test_a_signal_stops_a_long_call():
+@pytest.mark.parametrize("law, size, workers", LONG_LD_CALLS)
+def test_a_signal_stops_a_long_call(law, size, workers):
     code = textwrap.dedent(
-        """
+        f"""
         import json, signal, time
         import numpy as np
         import caldrith_ld as ld
@@ -227,11 +241,15 @@ def test_a_signal_stops_a_long_call():
         def stop(signum, frame):
             raise Stop("alarm")
 
-        law = ld.Power2(0.7, 0.6)  # by quadrature, about a microsecond a position
-        u = np.linspace(0.0, 0.01, 6_000_000)
+        def sampled(samples):
+            r = np.linspace(0.0, 1.0, samples)
+            return ld.Sampled(r, 1.0 - 0.6 * (1.0 - np.sqrt(1.0 - r * r)))
+
+        law = {law}
+        u = np.linspace(0.0, 0.01, {size})
         start = time.perf_counter()
-        ld.magnification(u[:60_000], 0.01, law)
-        full = (time.perf_counter() - start) * 100
+        ld.magnification(u[: {size} // 80], 0.01, law)
+        full = (time.perf_counter() - start) * 80
         signal.signal(signal.SIGALRM, stop)
         signal.setitimer(signal.ITIMER_REAL, 0.3)
         start = time.perf_counter()
@@ -245,7 +263,8 @@ def test_a_signal_stops_a_long_call():
         print(json.dumps([outcome, elapsed, full, after == ld.magnification(u[:3], 0.01, law).tolist()]))
         """
     )
-    completed = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, timeout=600)
+    env = None if workers is None else dict(os.environ, RAYON_NUM_THREADS=workers)
+    completed = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, timeout=600, env=env)
     assert completed.returncode == 0, completed.stderr
     outcome, elapsed, full, same_after = json.loads(completed.stdout)
     assert outcome == "alarm"

@@ -3,7 +3,8 @@
 Each path runs in its own interpreter, chosen by the environment variable CALDRITH_SIMD; a path
 this processor lacks is skipped. The inputs cover every branch of the kernels: positions across
 and beyond the star, on and next to the limb, negative, zero, NaN and infinite, with several
-stellar radii (zero and negative included) and profiles.
+stellar radii (zero and negative included, and Einstein radii so large that the thin ring scales
+its lengths) and profiles.
 """
 
 import json
@@ -36,7 +37,9 @@ positions = special + [generator.uniform(0.0, 3.0) for _ in range(3000)]
 few = special + [3.0 * k / 24 for k in range(25)]
 bl = [math.sin(math.pi * k / 38) for k in range(20)]
 bf = [1 - 0.6 * (1 - math.sqrt(1 - t * t)) for t in bl]
-stars = [(1.0, 0.05), (1.0, 0.001), (1.0, 2.0), (1.0, 0.0), (0.0, 1.0), (1.0, -0.1), (3.0, 1e-6)]
+# The last two: Einstein radii of 2^510 and 2^501 stellar radii, which the thin ring scales.
+stars = [(1.0, 0.05), (1.0, 0.001), (1.0, 2.0), (1.0, 0.0), (0.0, 1.0), (1.0, -0.1), (3.0, 1e-6),
+         (2.0**510, 1.0), (2.0**500, 0.5)]
 results = {}
 for re, rstar in stars:
     key = f"{re},{rstar}"

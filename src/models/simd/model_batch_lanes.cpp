@@ -2,8 +2,9 @@
 // per path): the general branch, with its elliptic integrals on their common
 // path, lane by lane in the scalar kernels' operations and grouping
 // (witt_mao.cpp, heyrovsky.cpp); the other branches (point source, near limb,
-// near ring, far field, small source), the other elliptic-integral paths and
-// every non-finite result by the scalar kernels.
+// near ring, far field, small source, lengths the thin ring scales), the
+// other elliptic-integral paths and every non-finite result by the scalar
+// kernels.
 #include <algorithm>
 #include <array>
 #include <cstddef>
@@ -11,6 +12,7 @@
 #include <limits>
 
 #include "common/constants.hpp"
+#include "common/interruption.hpp"
 #include "kernels/simd/elliptic_lanes.hpp"
 #include "models/batch.hpp"
 #include "models/far_field.hpp"
@@ -23,7 +25,9 @@ namespace {
 
 namespace lanes = elliptic_lanes;
 
-// Elements per sorting round.
+// Elements per sorting round; a long batch asks its thread's interruption
+// check between two rounds (the quadrature of a law sampled at thousands of
+// radii hands the thin ring that many nodes at once).
 constexpr std::size_t CHUNK = 1024;
 // Sort keys: trunc(80 m) for served elements (0..79, quarters of the
 // polynomial intervals), NOT_SERVED for the rest.
@@ -103,8 +107,8 @@ void run_sorted(std::size_t size, double* result, Prepare&& prepare, General&& g
     std::array<Arguments, CHUNK> arguments;
     std::array<unsigned char, CHUNK> keys;
     std::array<std::uint16_t, CHUNK> order;
-    for (std::size_t begin = 0; begin < size; begin += CHUNK) {
-        const std::size_t length = std::min(CHUNK, size - begin);
+    in_interruptible_blocks(size, CHUNK, [&](std::size_t begin, std::size_t end) __attribute__((always_inline)) {
+        const std::size_t length = end - begin;
         for (std::size_t i = 0; i < length; i += WIDTH) {
             const std::size_t count = std::min<std::size_t>(WIDTH, length - i);
             const M served = prepare(begin + i, count, &arguments[i]);
@@ -131,7 +135,7 @@ void run_sorted(std::size_t size, double* result, Prepare&& prepare, General&& g
             const std::size_t j = begin + order[i];
             result[j] = scalar(j);
         }
-    }
+    });
 }
 
 V near_limb_window(V rho, NearLimbWindow window) {
@@ -186,11 +190,13 @@ void uniform_disk(std::span<const double> u, std::span<const double> rho, NearLi
 }
 
 // The thin-ring kernel at the ring radii r, its general branch in the
-// operations of heyrovsky.cpp.
+// operations of heyrovsky.cpp. Lengths the scalar kernel scales (beyond
+// LARGE_RING_LENGTH) are left to it.
 void thin_ring(double l, std::span<const double> r, double re, double rstar, double near_ring_window,
                std::span<double> result) {
     const double c = re / rstar;
     const double c2 = c * c;
+    const M star_unscaled = std::fabs(l) <= LARGE_RING_LENGTH && std::fabs(c) <= LARGE_RING_LENGTH ? ~M{} : M{};
     auto prepare = [&](std::size_t i, std::size_t count, Arguments* arguments) {
         const V rv = load_first(&r[i], count, 0.5);
         const V g = rv - l;
@@ -202,7 +208,8 @@ void thin_ring(double l, std::span<const double> r, double re, double rstar, dou
         for (std::size_t lane = 0; lane < count; ++lane) {
             arguments[lane] = {rv[lane], 0.0, n[lane], 0.0, m[lane]};
         }
-        return ~(abs(g) < near_ring_window) & lanes::ellippi_serves(n, m);
+        return star_unscaled & (abs(rv) <= LARGE_RING_LENGTH) & ~(abs(g) < near_ring_window) &
+               lanes::ellippi_serves(n, m);
     };
     auto general = [&](const std::uint16_t* order, std::size_t count, const Arguments* arguments) {
         const V rv = load_ordered(order, count, 0.5, [&](std::size_t j) { return arguments[j].x; });
