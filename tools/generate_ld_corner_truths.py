@@ -31,7 +31,7 @@ complex singular points at distance 2 / rho from the ring (so a star of rho = 10
 and the generator stops with an error if anything disagrees. Stored as decimal strings of 25
 significant digits (so that Mag - 1 keeps 10 digits even at rho = 1000, l = 3); inputs with repr().
 
-Run (about N minutes on two idle cores; --processes 1 for one):
+Run (about a quarter of an hour on two idle cores, 26 minutes on two shared ones; --processes 1 for one):
 
     nice -n 10 /work/main/.venv/bin/python tools/generate_ld_corner_truths.py
 """
