@@ -52,6 +52,7 @@ Run (about six minutes on two idle cores, of which two for the cross-checks; --p
 """
 
 import argparse
+import contextlib
 import json
 import math
 import multiprocessing
@@ -72,6 +73,7 @@ DIGITS = 20
 DPS = 34
 CHECK_DPS = 46
 SEED = 20250611
+STARTED = time.monotonic()
 
 # ---------------------------------------------------------------------------------------------
 # The laws. The first of each family is computed over every rho; the second one and the sampled
@@ -195,37 +197,57 @@ def cut(points, singular, ratio):
     return out
 
 
+def working_dps(u, dps):
+    """dps, and 4 log10 u more in the far wings, so that Mag - 1 ~ 2 / u^4 also keeps its digits."""
+    return dps + max(0, math.ceil(4 * math.log10(u))) if u > 1 else dps
+
+
+def pieces(law, u_, rho_, ratio):
+    """The ends of the pieces of [0, 1] the radial quadrature sums over: the kinks and the ring through
+    the lens, cut so that every singular point lies at least ratio times a piece's length away from
+    it (u_, rho_ and ratio mpf, at the working precision)."""
+    l = u_ / rho_
+    points = sorted({mpmath.mpf(0), mpmath.mpf(1), *(mpmath.mpf(k) for k in laws.kinks(law)), *([l] if 0 < l < 1 else [])})
+    w = 2j / rho_
+    singular = [l, -l, l + w, l - w, -l + w, -l - w]
+    if law["kind"] != "Sampled":
+        singular += [mpmath.mpf(1), mpmath.mpf(-1)]
+    return cut(points, [mpmath.mpc(z) for z in singular], ratio)
+
+
+def flux_integrals(law, u, rho, weights, dps=DPS, ratio=mpmath.mpf(1) / 2):
+    """For each brightness weight(r) (mpf in, mpf out): its flux, integral_0^1 weight(r) 2r dr, and its
+    magnified flux, integral_0^1 weight(r) 2r Abar(u, r rho) dr, each followed by its quadrature's
+    absolute error estimate, over the pieces of law at the exact double inputs u and rho, at dps
+    digits (more in the far wings); and the number of pieces."""
+    with mpmath.workdps(working_dps(u, dps)):
+        u_, rho_ = mpmath.mpf(u), mpmath.mpf(rho)
+        points = pieces(law, u_, rho_, mpmath.mpf(ratio))
+
+        def magnified(weight):
+            if u_ == 0:
+                def integrand(r):
+                    x = r * rho_
+                    return weight(r) * 2 * (x * x + 2) / (rho_ * mpmath.sqrt(x * x + 4))
+            else:
+                def integrand(r):
+                    # A node that rounds onto the ring through the lens meets the (integrable)
+                    # logarithmic singularity; its weight is far below the working precision.
+                    s = r * rho_
+                    return weight(r) * 2 * r * ring_mean(u_, s) if s != u_ and r > 0 else mpmath.mpf(0)
+            return integrand
+
+        integrals = [(*mpmath.quad(lambda r: weight(r) * 2 * r, points, error=True),
+                      *mpmath.quad(magnified(weight), points, error=True)) for weight in weights]
+        return integrals, len(points) - 1
+
+
 def magnification(law, u, rho, dps=DPS, ratio=mpmath.mpf(1) / 2):
     """Mag(u, rho, law) and the quadrature's own estimate of its relative error, at dps digits
-    (more in the far wings), from the exact double inputs."""
-    dps = dps + max(0, math.ceil(4 * math.log10(u))) if u > 1 else dps
-    with mpmath.workdps(dps):
-        ratio = mpmath.mpf(ratio)
-        u_, rho_ = mpmath.mpf(u), mpmath.mpf(rho)
-        l = u_ / rho_
-        intensity = laws.profile(law)
-        points = sorted({mpmath.mpf(0), mpmath.mpf(1), *(mpmath.mpf(k) for k in laws.kinks(law)), *([l] if 0 < l < 1 else [])})
-        w = 2j / rho_
-        singular = [l, -l, l + w, l - w, -l + w, -l - w]
-        if law["kind"] != "Sampled":
-            singular += [mpmath.mpf(1), mpmath.mpf(-1)]
-        points = cut(points, [mpmath.mpc(z) for z in singular], ratio)
-
-        if u_ == 0:
-            def magnified(r):
-                x = r * rho_
-                return intensity(r) * 2 * (x * x + 2) / (rho_ * mpmath.sqrt(x * x + 4))
-        else:
-            def magnified(r):
-                # A node that rounds onto the ring through the lens meets the (integrable)
-                # logarithmic singularity; its weight is far below the working precision.
-                s = r * rho_
-                return intensity(r) * 2 * r * ring_mean(u_, s) if s != u_ and r > 0 else mpmath.mpf(0)
-
-        flux, flux_error = mpmath.quad(lambda r: intensity(r) * 2 * r, points, error=True)
-        total, total_error = mpmath.quad(magnified, points, error=True)
-        value = total / flux
-        return value, float(total_error / total + flux_error / flux), len(points) - 1
+    (more in the far wings), from the exact double inputs; and the number of pieces."""
+    [(flux, flux_error, total, total_error)], count = flux_integrals(law, u, rho, [laws.profile(law)], dps, ratio)
+    with mpmath.workdps(working_dps(u, dps)):
+        return total / flux, float(total_error / total + flux_error / flux), count
 
 
 def _truth(task):
@@ -247,13 +269,13 @@ def relative(a, b):
         return float(abs(mpmath.mpf(a) - mpmath.mpf(b)) / abs(mpmath.mpf(b)))
 
 
-def check_intensities():
+def check_intensities(table):
     """Every law's intensity >= 0 on 0 <= mu <= 1 (and decreasing towards the limb for the tables)."""
-    for name, law in LAWS.items():
+    for name, law in table.items():
         with mpmath.workdps(30):
             if law["kind"] == "Sampled":
                 values = law["I"]
-                ok = all(a >= b for a, b in zip(values, values[1:])) and values[-1] > 0 and values[0] == 1
+                ok = all(a >= b for a, b in zip(values, values[1:])) and values[-1] >= 0 and values[0] == 1
             else:
                 mus = [mpmath.mpf(j) / 4000 for j in range(4001)] + [mpmath.mpf(10) ** -k for k in range(4, 30)]
                 values = [laws.intensity(law["kind"], law["coefficients"], mu) for mu in mus]
@@ -346,38 +368,56 @@ def precision_check(pool, cases, values):
     return worst
 
 
-def main():
-    parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
+def write_truths(path, digits, table, rows):
+    """Writes {"digits", "laws", "cases"} as JSON, one law and one case a line, once it reads back."""
+    text = "".join(['{"digits": %d,\n "laws": {\n' % digits,
+                    ",\n".join(f"  {json.dumps(name)}: {json.dumps(law)}" for name, law in table.items()),
+                    '},\n "cases": [\n', ",\n".join(f"  {json.dumps(row)}" for row in rows), "\n]}\n"])
+    if json.loads(text) != {"digits": digits, "laws": table, "cases": rows}:
+        raise SystemExit("the JSON does not read back")
+    path.write_text(text)
+    print(f"wrote {len(rows)} cases to {path.relative_to(ROOT)} in {time.monotonic() - STARTED:.0f} s", flush=True)
+
+
+@contextlib.contextmanager
+def generation(description, table, grid, truth, before=None):
+    """The frame of a truth generator: reads the command line (--processes), checks the laws'
+    intensities, makes the grid, runs before(pool) (cross-checks that fail early) and truth(case)
+    for every case on a pool of processes; yields the pool, the cases and their results, the pool
+    open for the checks."""
+    parser = argparse.ArgumentParser(description=description)
     parser.add_argument("--processes", type=int, default=2)
     args = parser.parse_args()
-    start = time.monotonic()
     print("intensities:", flush=True)
-    check_intensities()
+    check_intensities(table)
     cases = grid()
     print(f"{len(cases)} cases", flush=True)
     with multiprocessing.Pool(args.processes) as pool:
-        cross_check(pool)
-        print(f"cross-checks done in {time.monotonic() - start:.0f} s", flush=True)
-        results = pool.map(_truth, cases, chunksize=1)
-        print(f"grid done in {time.monotonic() - start:.0f} s", flush=True)
-        precision_check(pool, cases, [r[1] for r in results])
-    worst_estimate = max(r[2] for r in results)
-    slowest = max(range(len(cases)), key=lambda j: results[j][4])
-    print(f"largest error estimate of the quadrature {worst_estimate:.1e}; most pieces {max(r[3] for r in results)}; "
-          f"slowest case {cases[slowest]} {results[slowest][4]:.1f} s; "
-          f"{sum(r[4] for r in results):.0f} s of processor time", flush=True)
-    if not worst_estimate < 1e-24:
+        if before is not None:
+            before(pool)
+            print(f"cross-checks done in {time.monotonic() - STARTED:.0f} s", flush=True)
+        results = pool.map(truth, cases, chunksize=1)
+        print(f"grid done in {time.monotonic() - STARTED:.0f} s", flush=True)
+        yield pool, cases, results
+
+
+def summarise(cases, estimates, seconds, limit, pieces=None):
+    """Prints the largest error estimate, the most pieces, the slowest case and the processor time;
+    stops if an estimate is not below limit."""
+    slowest = max(range(len(cases)), key=lambda j: seconds[j])
+    most = f"most pieces {max(pieces)}; " if pieces else ""
+    print(f"largest error estimate of the quadrature {max(estimates):.1e}; {most}"
+          f"slowest case {cases[slowest]} {seconds[slowest]:.1f} s; {sum(seconds):.0f} s of processor time", flush=True)
+    if not max(estimates) < limit:
         raise SystemExit("a quadrature did not converge")
 
+
+def main():
+    with generation(__doc__.split("\n")[0], LAWS, grid, _truth, before=cross_check) as (pool, cases, results):
+        precision_check(pool, cases, [r[1] for r in results])
+    summarise(cases, [r[2] for r in results], [r[4] for r in results], 1e-24, [r[3] for r in results])
     rows = [{"law": name, "rho": rho, "u": u, "truth": result[0]} for (name, rho, u, _), result in zip(cases, results)]
-    # One law and one case a line.
-    text = "".join(['{"digits": %d,\n "laws": {\n' % DIGITS,
-                    ",\n".join(f"  {json.dumps(name)}: {json.dumps(law)}" for name, law in LAWS.items()),
-                    '},\n "cases": [\n', ",\n".join(f"  {json.dumps(row)}" for row in rows), "\n]}\n"])
-    if json.loads(text) != {"digits": DIGITS, "laws": LAWS, "cases": rows}:
-        raise SystemExit("the JSON does not read back")
-    OUTPUT.write_text(text)
-    print(f"wrote {len(rows)} cases to {OUTPUT.relative_to(ROOT)} in {time.monotonic() - start:.0f} s", flush=True)
+    write_truths(OUTPUT, DIGITS, LAWS, rows)
 
 
 if __name__ == "__main__":

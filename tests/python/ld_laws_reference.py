@@ -73,6 +73,15 @@ def kinks(law):
     return list(law["r"][1:-1]) if law["kind"] == "Sampled" else []
 
 
+def weighted_mean(law, f, points):
+    """The mean of f(r) over the star weighted by the law's brightness, the radial quadrature split at
+    points (and at the law's kinks)."""
+    intensity = profile(law)
+    nodes = sorted({0, 1, *kinks(law), *points})
+    flux = mpmath.quad(lambda r: intensity(r) * 2 * r, nodes)
+    return mpmath.quad(lambda r: intensity(r) * 2 * r * f(r), nodes) / flux
+
+
 def module_law(law):
     """The same law as an object of caldrith_ld, for the module's own evaluation of a truth."""
     import caldrith_ld

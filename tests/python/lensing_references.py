@@ -142,6 +142,23 @@ def uniform_disk(u, rho, dps=30):
         ) / mpmath.pi
 
 
+def far_field(u, s):
+    """The mean of A - 1 over the circle of radius s about a point u from the lens (s < u), to order
+    x^-6: A(x) - 1 = 2/x^4 - 8/x^6 + R with |R| <= 30/x^8 (alternating, decreasing terms), and the
+    means of x^-4 and x^-6 over the circle are exact: (u^2 + s^2)/(u^2 - s^2)^3 and
+    (u^4 + 4u^2 s^2 + s^4)/(u^2 - s^2)^5."""
+    s2, u2 = s * s, u * u
+    return 2 * (u2 + s2) / (u2 - s2) ** 3 - 8 * (u2 * u2 + 4 * u2 * s2 + s2 * s2) / (u2 - s2) ** 5
+
+
+def inverse_distance(l, r):
+    """The mean of 1/|x| over the circle of radius r about a point l from the lens, (2 / (pi max(l, r)))
+    K(min(l, r)^2 / max(l, r)^2); 0 on the circle through the lens (a node of a quadrature that lands
+    there meets an integrable logarithmic singularity)."""
+    near, far = sorted((l, r))
+    return 2 * mpmath.ellipk((near / far) ** 2) / (mpmath.pi * far) if near != far else mpmath.mpf(0)
+
+
 def cel(kc, p, a, b):
     """Bulirsch's complete elliptic integral
     cel(kc, p, a, b) = integral over [0, pi/2] of (a cos^2 + b sin^2) / ((cos^2 + p sin^2) sqrt(cos^2 + kc^2 sin^2)),
