@@ -461,17 +461,22 @@ def light_curve_gradient(
     laws, single = _laws(law)
     radius = _real("rho", rho)
     times = _on_unmasked("t", t, lambda times: times)
-    u = trajectory(np.ma.getdata(times))
+    mask = np.ma.getmask(times)
     tau = (np.ma.getdata(times) - peak) / crossing
-    with np.errstate(invalid="ignore", divide="ignore"):
-        inverse = np.where(u > 0.0, 1.0 / u, 0.0)
-    du_dt0 = -tau / crossing * inverse
-    du_du0 = impact * inverse
-    du_dtE = -tau * tau / crossing * inverse
-    if isinstance(times, np.ma.MaskedArray):
-        u = np.ma.MaskedArray(u, mask=np.ma.getmaskarray(times))
+    u = trajectory(np.ma.getdata(times))
+    positive = u > 0.0
+    rate = np.zeros_like(u)
+
+    def like_t(values: npt.NDArray[np.float64]) -> npt.NDArray[np.float64]:
+        return values if mask is np.ma.nomask else np.ma.MaskedArray(values, mask=mask)
+
     results = []
-    for rows in _gradient_rows("t", u, radius, laws):
-        d_u = rows[1]
-        results.append(LightCurveGradient(rows[0], d_u * du_dt0, d_u * du_du0, d_u * du_dtE, rows[2], rows[3:]))
+    for rows in _gradient_rows("t", like_t(u), radius, laws):
+        # dA/dt0 = −(dA/du / u) τ / tE, dA/du0 = (dA/du / u) u0, dA/dtE = τ dA/dt0: few passes over
+        # the arrays, which cost as much as the far field's derivatives themselves.
+        np.divide(np.ma.getdata(rows[1]), u, out=rate, where=positive)
+        d_t0 = rate * tau
+        d_t0 *= -1.0 / crossing
+        results.append(LightCurveGradient(rows[0], like_t(d_t0), like_t(rate * impact), like_t(d_t0 * tau), rows[2],
+                                          rows[3:]))
     return results[0] if single else results

@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cassert>
 #include <cmath>
 
 #include "kernels/polynomial.hpp"
@@ -72,34 +73,39 @@ FarFieldGradient star_far_field_gradient(double u, double rho, std::span<const d
     const double ratio = rho / u;
     const double x = ratio * ratio;
     const auto [s, one_minus_s, weight] = series_variables(u);
-    // Σ x^k m_k R_k, Σ k x^k m_k R_k (x ∂/∂x) and Σ x^k m_k R_k'(s).
+    // Σ x^k m_k R_k in star_far_field's order (so the value has its bits),
+    // Σ k x^k m_k R_k (x ∂/∂x) and Σ x^k m_k R_k'(s), each by Horner in x;
+    // the R_k kept for the coefficients' sums.
+    std::array<double, STAR_FAR_FIELD_TERMS> rings;
+    assert(means.size() <= rings.size());
     double series = 0.0;
     double series_x = 0.0;
     double series_s = 0.0;
-    std::fill(d_coefficients.begin(), d_coefficients.end(), 0.0);
-    double power = 1.0;
-    for (std::size_t k = 0; k < means.size(); ++k) {
-        power *= x;
+    for (std::size_t k = means.size(); k-- > 0;) {
         const ValueAndDerivative ring = horner_with_derivative(RING_SERIES[k], s);
-        const double term = power * means[k];
-        series += term * ring.value;
-        series_x += static_cast<double>(k + 1) * term * ring.value;
-        series_s += term * ring.derivative;
-        for (std::size_t j = 0; j < d_coefficients.size(); ++j) {
-            d_coefficients[j] += power * mean_derivatives[j][k] * ring.value;
-        }
+        rings[k] = ring.value;
+        const double term = means[k] * ring.value;
+        series = (series + term) * x;
+        series_x = (series_x + static_cast<double>(k + 1) * term) * x;
+        series_s = (series_s + means[k] * ring.derivative) * x;
     }
     const double a = point_lens(u);
+    const double scale = a * weight;
+    for (std::size_t j = 0; j < d_coefficients.size(); ++j) {
+        const double* slopes = mean_derivatives[j].data();
+        double sum = 0.0;
+        for (std::size_t k = means.size(); k-- > 0;) {
+            sum = (sum + slopes[k] * rings[k]) * x;
+        }
+        d_coefficients[j] = sum * scale;
+    }
     // dg/ds of the weight g = 2(1 − s)²/(1 + s), and ds/du = u (1 − s)²/2.
     const double weight_slope = -2.0 * one_minus_s * (3.0 + s) / ((1.0 + s) * (1.0 + s));
     const double s_slope = u * one_minus_s * one_minus_s / 2.0;
-    for (double& d : d_coefficients) {
-        d *= a * weight;
-    }
     return {a * (1.0 + weight * series),
             point_lens_slope(u) * (1.0 + weight * series) +
                 a * ((weight_slope * series + weight * series_s) * s_slope - 2.0 / u * weight * series_x),
-            a * weight * series_x * 2.0 / rho};
+            scale * series_x * 2.0 / rho};
 }
 
 std::size_t star_far_field_terms(double l) {

@@ -38,7 +38,10 @@ LimbDarkenedStars::LimbDarkenedStars(double rho, std::span<const LimbDarkeningLa
     laws_.reserve(laws.size());
     for (const LimbDarkeningLaw* law : laws) {
         Law& entry = laws_.emplace_back(
-            Law{.law = law, .far_field_start = FAR_FIELD_START, .bright_limb = law->at_radius(1.0) > 0.0});
+            Law{.law = law,
+                .far_field_start = FAR_FIELD_START,
+                .bright_limb = law->at_radius(1.0) > 0.0,
+                .parameter_scale = law->intensity_scale()});
         if (rho <= SERIES_MAX_RHO) {
             if (const std::optional<BasisWeights> weights = law->basis_weights()) {
                 entry.near = Near::series;
@@ -110,6 +113,9 @@ void LimbDarkenedStars::add_series_sets() {
 }
 
 const LimbDarkenedStars::FarFieldMoments& LimbDarkenedStars::far_field_moments(const Law& law) const {
+    if (law.far_field->ready.load(std::memory_order_acquire)) {
+        return law.far_field->moments;
+    }
     std::call_once(law.far_field->formed, [&] {
         const LimbDarkeningLaw::Moments moments = law.law->moments(STAR_FAR_FIELD_TERMS + 1);
         FarFieldMoments& result = law.far_field->moments;
@@ -123,6 +129,7 @@ const LimbDarkenedStars::FarFieldMoments& LimbDarkenedStars::far_field_moments(c
                 }
             }
         }
+        law.far_field->ready.store(true, std::memory_order_release);
     });
     return law.far_field->moments;
 }
@@ -257,10 +264,9 @@ void LimbDarkenedStars::position(const Law& law, const StarColumns& columns, std
         result.d_u = -std::numeric_limits<double>::infinity();
         result.d_rho = std::numeric_limits<double>::infinity();
     }
-    if (law.law->kind() == LawKind::sampled) {
-        // The derivatives in the samples as given, not in those the law keeps on its own scale.
+    if (law.parameter_scale != 1.0) {
         for (double& d : parameters) {
-            d *= law.law->intensity_scale();
+            d *= law.parameter_scale;
         }
     }
     columns.value[slot] = result.value;

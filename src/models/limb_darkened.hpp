@@ -31,6 +31,7 @@
 // (tests/data/ld_truths.json, bench/limb_darkened.py).
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <cstddef>
 #include <memory>
@@ -94,6 +95,9 @@ private:
     };
     struct LazyMoments {
         std::once_flag formed;
+        // Set once formed: most positions find it so without call_once's
+        // thread-local bookkeeping.
+        std::atomic<bool> ready{false};
         FarFieldMoments moments;
     };
     struct Law {
@@ -101,6 +105,9 @@ private:
         Near near = Near::quadrature;
         double far_field_start = 0.0;
         bool bright_limb = false;  // I > 0 at the limb
+        // The derivatives in the parameters as given over those the law
+        // keeps: a sampled law's intensities are kept on a scale of their own.
+        double parameter_scale = 1.0;
         // The series route: the law's weights, its weight set among the
         // star's and its first derivative set (the derivative in ρ, then in
         // each parameter), and Σ_f (∂w_f/∂c_j) N_f / N for each parameter.
