@@ -9,7 +9,7 @@ Prints the largest relative error
     +-M that stay positive (bright at the limb: Linear(-M), Quadratic(-M, M), SquareRoot(-M, M),
     Logarithmic(-M, -M), Power2(-M, 0.5), FourParameter(M, -M, M, -M)), rho = 0.01, the same
     positions;
-  - by the power-2 exponent alpha (no bound yet), for c = 0.7 and c = 1, rho = 0.01.
+  - by the power-2 exponent alpha, from 1e-3 to 1e4 (1e15 is served), for c = 0.7 and c = 1, rho = 0.01.
 
 Run from the repository root (about 6 minutes on two cores):
     .venv/bin/python bench/ld_input_ranges.py
