@@ -6,7 +6,7 @@ Prints, for n = 1 and 10 positions (u uniform in [0, 0.02], rho = 0.01) and the 
 the linear law of coefficient 0.6, the time of one call on each build and the difference, with the
 difference between two copies of the per-version build beside it (the noise of the measurement), of
   - ld.magnification(u, 0.01, law), the modellers' call;
-  - _core.magnification(u, out, 0.01, kind, coefficients, (), ()), the compiled core's own call
+  - _core.magnification(u, out, 0.01, laws), the compiled core's own call (laws as the Python layer describes them)
     (the binding alone, without the Python layer's checks and conversions).
 The three cores are loaded into one interpreter, each as a package of its own (caldrith_ld's Python
 layer copied under another name beside a copy of its core), and take turns, ROUNDS times in
@@ -89,8 +89,9 @@ def calls(ld):
         out = np.empty(n)
         for name, law in laws.items():
             made["ld.magnification", name, n] = lambda u=u, law=law: ld.magnification(u, 0.01, law)
-            made["_core.magnification", name, n] = lambda u=u, out=out, law=law: ld._core.magnification(
-                u, out, 0.01, law._kind, law._coefficients(), (), ())
+            laws_, _ = ld._laws(law)
+            made["_core.magnification", name, n] = lambda u=u, out=out, laws_=laws_: ld._core.magnification(
+                u, out, 0.01, laws_)
     return made
 
 
