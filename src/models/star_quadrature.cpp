@@ -75,7 +75,9 @@ double QuadratureStar::operator()(double, double l) const {
     // I = I(l) + (I − I(l)); beyond the limb the limb's value is taken out.
     const double reference = law_.at(std::fmin(l, 1.0));
     double sum = 0.0;
-    for (const StarPiece& piece : StarPieces(shape_, l).pieces()) {
+    // Named: a temporary in the loop's range would end before the loop body reads its pieces.
+    const StarPieces pieces(shape_, l);
+    for (const StarPiece& piece : pieces.pieces()) {
         const PieceNodes nodes(piece, l);
         std::array<double, PIECE_NODES> excess;
         std::array<double, PIECE_NODES> intensity;
@@ -104,7 +106,8 @@ StarDerivatives QuadratureStar::gradient(double, double l, std::span<double> d_c
     double sum = 0.0;
     double sum_l = 0.0;
     double sum_c = 0.0;
-    for (const StarPiece& piece : StarPieces(shape_, l).pieces()) {
+    const StarPieces pieces(shape_, l);
+    for (const StarPiece& piece : pieces.pieces()) {
         const PieceNodes nodes(piece, l);
         std::array<double, PIECE_NODES> excess;
         std::array<double, PIECE_NODES> ring_l;
