@@ -70,8 +70,10 @@ signal.signal(signal.SIGALRM, stop)
 signal.setitimer(signal.ITIMER_REAL, 0.3)
 """
 
-# Tells the test process that the long call starts now; the test then sends SIGINT.
-READY = 'print("ready", flush=True)'
+# Tells the test process that the long call starts now; the test then sends SIGINT. Python's own
+# handler first: a child started from a background job inherits SIGINT ignored, and Python then
+# installs none.
+READY = 'signal.signal(signal.SIGINT, signal.default_int_handler); print("ready", flush=True)'
 
 
 def check(report):
