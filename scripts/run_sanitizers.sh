@@ -19,7 +19,9 @@
 #     cannot start threads in a child forked from a process with threads, and
 #     it delivers a signal only when the thread next calls a function that it
 #     intercepts, which the conversions and computations on the calling thread
-#     do not do for seconds (the C++ tests cover cancellation under TSan).
+#     do not do for seconds (the C++ tests cover cancellation under TSan);
+#     and jaxlib is not instrumented, so TSan reports races between XLA's own
+#     threads, whose synchronisation it cannot see (ASan runs the JAX tests).
 set -euo pipefail
 
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"

@@ -34,6 +34,10 @@ HOLDS_BACK_SIGNALS = unless_sanitizer(
     "and computations on the calling thread do not do for seconds"
 )
 FORKS_WITH_THREADS = unless_sanitizer("tsan", "it cannot start threads in a child forked from a process with threads")
+RUNS_XLA = unless_sanitizer(
+    "tsan", "jaxlib is not instrumented: TSan reports races between XLA's own threads, whose synchronisation it "
+    "cannot see"
+)
 LOADED_FROM_BUILD = unless_sanitizer(
     "asan+tsan", "the instrumented module is loaded from its build folder, where no stub package is installed"
 )

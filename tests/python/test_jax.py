@@ -13,6 +13,9 @@ import numpy as np
 import pytest
 
 import caldrith_ld as ld
+from conftest import RUNS_XLA
+
+pytestmark = RUNS_XLA
 
 jax = pytest.importorskip("jax", reason="jax does not install on this Python (pip install .[jax])")
 jax.config.update("jax_enable_x64", True)
