@@ -6,11 +6,11 @@
    freed its arrays: some 4 to 10 ms for the 160 MB of a list of 10^7). Prints both latencies
    (fastest, median and slowest of a few runs) and how long the call would have taken, estimated
    from a part of the array. Calls: caldrith's list functions on the pool and on the
-   calling thread (a pool of one worker), and caldrith_ld with a cheap law and with sampled laws of
-   1000 and 20000 samples (about 2 us, 1.6 ms and 40 ms a position on the star today), on pools
-   of 1 and 2 workers, and the cheap law beside a Python thread that spins.
-2. A busy Python thread: the time of a caldrith_ld call (10^5 positions on the star, about 0.2 s)
-   alone and beside a thread that spins in Python (`while True: pass`), against the same spin in
+   calling thread (a pool of one worker), and caldrith_ld with a power-2 law and with sampled laws
+   of 1000 and 20000 samples (about 0.6 us, 40 us and 0.8 ms a position on the star), on pools of
+   1 and 2 workers, and the power-2 law beside a Python thread that spins.
+2. A busy Python thread: the time of a caldrith_ld call (5 x 10^5 positions on the star with a
+   power-2 law, about 0.3 s) alone and beside a thread that spins in Python (`while True: pass`), against the same spin in
    another process, on pools of 1 and 2 workers, and with the call on a second thread while the
    main thread spins. The calling thread takes the interpreter lock back to look for signals; a
    spinning thread makes it wait for the switch interval (5 ms) each time.
@@ -70,17 +70,20 @@ LATENCY_CALLS = [
 ] + [
     (f"caldrith_ld {label}, {workers} worker{'s' if workers > 1 else ''}", workers, LD_SETUP, size,
      f"ld.magnification({{}}, 0.01, {law})")
+    # Sized for calls of a few seconds on one worker: a power-2 law about 0.6 us a position on
+    # the star, a sampled one about 40 ns a sample (the closed-form laws' 25 ns would need
+    # gigabytes of positions).
     for label, law, size in [
-        ("Quadratic(0.4, 0.25)", "ld.Quadratic(0.4, 0.25)", 2 * 10**6),
-        ("sampled, 1000 samples", "sampled(1000)", 4000),
-        ("sampled, 20000 samples", "sampled(20000)", 160),
+        ("Power2(0.7, 0.6)", "ld.Power2(0.7, 0.6)", 5 * 10**6),
+        ("sampled, 1000 samples", "sampled(1000)", 60000),
+        ("sampled, 20000 samples", "sampled(20000)", 3000),
     ]
     for workers in [1, 2]
 ] + [
     # The call waits for the interpreter lock (a switch interval) to run the handler, and looks
     # for signals less often while the lock is contended.
-    (f"caldrith_ld Quadratic(0.4, 0.25), {workers} worker{'s' if workers > 1 else ''}, beside a spinning thread",
-     workers, LD_SETUP + SPINNING_THREAD, 2 * 10**6, "ld.magnification({}, 0.01, ld.Quadratic(0.4, 0.25))")
+    (f"caldrith_ld Power2(0.7, 0.6), {workers} worker{'s' if workers > 1 else ''}, beside a spinning thread",
+     workers, LD_SETUP + SPINNING_THREAD, 5 * 10**6, "ld.magnification({}, 0.01, ld.Power2(0.7, 0.6))")
     for workers in [1, 2]
 ]
 
@@ -115,8 +118,8 @@ BUSY_CHILD = """
 import json, subprocess, sys, threading, time
 import numpy as np
 import caldrith_ld as ld
-law = ld.Quadratic(0.4, 0.25)
-u = np.linspace(0.0, 0.01, 100_000)
+law = ld.Power2(0.7, 0.6)  # about 0.3 s on one worker: long against a switch interval
+u = np.linspace(0.0, 0.01, 500_000)
 ld.magnification(u[:10], 0.01, law)
 spinning = False
 
@@ -251,7 +254,7 @@ def main():
         print(f"  {label} on {size:.0e} positions (the whole call: about {full:.1f} s)\n"
               f"      handler {figures[0]} ms, caught {figures[1]} ms")
 
-    print(f"caldrith_ld beside a spinning Python thread or process: 10^5 positions, fastest of {BUSY_ROUNDS}")
+    print(f"caldrith_ld beside a spinning Python thread or process: 5 x 10^5 positions of a power-2 law, fastest of {BUSY_ROUNDS}")
     for spinner, workers in BUSY_CASES:
         alone, beside = busy(spinner, workers)
         print(f"  {workers} worker{'s' if workers > 1 else ' '}, {spinner:>10}: alone {alone * 1e3:6.1f} ms, "

@@ -51,7 +51,8 @@ power-2 also with alpha = 0.2 and 5, and a sampled law of 8 samples) over rho in
 l = 0, 1e-6, 0.3, 0.7, 1 -+ 1e-2, 1 -+ 1e-4, 1 -+ 1e-6, 1, 1.5, 3, 10 and in the far wings
 u = 1, 10, 100 where u / rho > 1.5.
 
-Run (about N minutes on two idle cores; --processes 1 for one):
+Run (the grid about 24 minutes of processor time; with the checks, under an hour on two shared
+cores; --processes 1 for one; a run reproduces the committed file byte for byte):
 
     nice -n 10 /work/main/.venv/bin/python tools/generate_ld_gradient_truths.py
 """
