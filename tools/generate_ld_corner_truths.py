@@ -33,7 +33,7 @@ significant digits (so that Mag - 1 keeps 10 digits even at rho = 1000, l = 3); 
 
 Run (about a quarter of an hour on two idle cores, 26 minutes on two shared ones; --processes 1 for one):
 
-    nice -n 10 /work/main/.venv/bin/python tools/generate_ld_corner_truths.py
+    nice -n 10 .venv/bin/python tools/generate_ld_corner_truths.py
 """
 
 import time

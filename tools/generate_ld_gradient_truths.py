@@ -54,7 +54,7 @@ u = 1, 10, 100 where u / rho > 1.5.
 Run (the grid about 24 minutes of processor time; with the checks, under an hour on two shared
 cores; --processes 1 for one; a run reproduces the committed file byte for byte):
 
-    nice -n 10 /work/main/.venv/bin/python tools/generate_ld_gradient_truths.py
+    nice -n 10 .venv/bin/python tools/generate_ld_gradient_truths.py
 """
 
 import math

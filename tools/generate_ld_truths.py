@@ -48,7 +48,7 @@ wings u = 1 ... 1000), the other laws over two rho and fewer positions: 2370 cas
 
 Run (about six minutes on two idle cores, of which two for the cross-checks; --processes 1 for one):
 
-    nice -n 10 /work/main/.venv/bin/python tools/generate_ld_truths.py
+    nice -n 10 .venv/bin/python tools/generate_ld_truths.py
 """
 
 import argparse
