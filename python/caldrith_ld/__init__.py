@@ -237,7 +237,6 @@ class Linear(Law):
         return 2.0 * self.u / (3.0 - self.u)
 
 
-
 @dataclass(frozen=True)
 class Quadratic(Law):
     """The quadratic law: I(μ) = 1 − a (1 − μ) − b (1 − μ)²."""
@@ -245,7 +244,6 @@ class Quadratic(Law):
     a: float
     b: float
     _kind: ClassVar[int] = 2
-
 
 
 @dataclass(frozen=True)
@@ -257,7 +255,6 @@ class SquareRoot(Law):
     _kind: ClassVar[int] = 3
 
 
-
 @dataclass(frozen=True)
 class Logarithmic(Law):
     """The logarithmic law: I(μ) = 1 − e (1 − μ) − f μ ln μ (μ ln μ → 0 at the limb)."""
@@ -265,7 +262,6 @@ class Logarithmic(Law):
     e: float
     f: float
     _kind: ClassVar[int] = 4
-
 
 
 @dataclass(frozen=True)
@@ -277,7 +273,6 @@ class Power2(Law):
     _kind: ClassVar[int] = 5
 
 
-
 @dataclass(frozen=True)
 class FourParameter(Law):
     """Claret's four-parameter law: I(μ) = 1 − Σₖ₌₁⁴ aₖ (1 − μ^(k/2))."""
@@ -287,7 +282,6 @@ class FourParameter(Law):
     a3: float
     a4: float
     _kind: ClassVar[int] = 6
-
 
 
 @dataclass(frozen=True)
@@ -398,22 +392,27 @@ def gradient(u: npt.ArrayLike, rho: SupportsFloat, law: Laws = Uniform()) -> Any
     return results[0] if single else results
 
 
-def _trajectory(t0: SupportsFloat, u0: SupportsFloat, tE: SupportsFloat
-                ) -> tuple[Callable[[npt.NDArray[np.float64]], npt.NDArray[np.float64]], float, float, float]:
-    """u(t) on the straight trajectory, and t0, u0 and tE as floats."""
+_Function = Callable[[npt.NDArray[np.float64]], npt.NDArray[np.float64]]
+
+
+def _trajectory(t0: SupportsFloat, u0: SupportsFloat, tE: SupportsFloat) -> tuple[_Function, _Function, float, float]:
+    """The straight trajectory: τ(t) = (t − t0)/tE, u(τ) = √(u0² + τ²), and u0 and tE as floats."""
     peak = _real("t0", t0)
     impact = _real("u0", u0)
     crossing = _real("tE", tE)
     if not crossing > 0.0:
         raise ValueError(f"tE must be positive, not {crossing!r}")
 
-    def trajectory(times: npt.NDArray[np.float64]) -> npt.NDArray[np.float64]:
+    def since_peak(times: npt.NDArray[np.float64]) -> npt.NDArray[np.float64]:
+        return (times - peak) / crossing
+
+    def separation(tau: npt.NDArray[np.float64]) -> npt.NDArray[np.float64]:
         # Far enough from t0, or with a small enough tE, u overflows to inf, whose magnification 1
         # is the limit.
         with np.errstate(over="ignore"):
-            return np.hypot(impact, (times - peak) / crossing)
+            return np.hypot(impact, tau)
 
-    return trajectory, peak, impact, crossing
+    return since_peak, separation, impact, crossing
 
 
 def light_curve(
@@ -428,8 +427,8 @@ def light_curve(
     u(t) = √(u0² + ((t − t0) / tE)²), with the closest approach ``u0`` (Einstein radii) at ``t0``
     and the Einstein time ``tE`` (positive, in the unit of ``t``). ``law`` as for ``magnification``;
     a masked ``t`` gives a masked array with its mask."""
-    trajectory, _, _, _ = _trajectory(t0, u0, tE)
-    return magnification(_on_unmasked("t", t, trajectory), rho, law)
+    since_peak, separation, _, _ = _trajectory(t0, u0, tE)
+    return magnification(_on_unmasked("t", t, lambda times: separation(since_peak(times))), rho, law)
 
 
 @dataclass(frozen=True)
@@ -457,13 +456,13 @@ def light_curve_gradient(
 
     With u = √(u0² + τ²), τ = (t − t0)/tE: ∂u/∂t0 = −τ/(tE u), ∂u/∂u0 = u0/u, ∂u/∂tE = −τ²/(tE u); where
     u = 0 the derivatives in t0, u0 and tE are 0 (A is even in u there)."""
-    trajectory, peak, impact, crossing = _trajectory(t0, u0, tE)
+    since_peak, separation, impact, crossing = _trajectory(t0, u0, tE)
     laws, single = _laws(law)
     radius = _real("rho", rho)
     times = _on_unmasked("t", t, lambda times: times)
     mask = np.ma.getmask(times)
-    tau = (np.ma.getdata(times) - peak) / crossing
-    u = trajectory(np.ma.getdata(times))
+    tau = since_peak(np.ma.getdata(times))
+    u = separation(tau)
     positive = u > 0.0
     rate = np.zeros_like(u)
 

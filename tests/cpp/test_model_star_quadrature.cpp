@@ -40,8 +40,8 @@ std::unique_ptr<caldrith::LimbDarkeningLaw> make_law(const checks::Law& law) {
 struct Star {
     std::unique_ptr<caldrith::LimbDarkeningLaw> law;
     caldrith::QuadratureStar star;
-    Star(const checks::Law& spec, double rho)
-        : law(make_law(spec)), star(rho, *law, law->moments(1).flux) {}
+    Star(const checks::Law& described, double rho)
+        : law(make_law(described)), star(rho, *law, law->moments(1).flux) {}
 };
 
 }  // namespace
